@@ -18,6 +18,7 @@ struct DeviceConfig {
   std::string storageCard;    // host folder behind "\StorageCard"; empty: the device has no card
   bool offline = false;       // the connection manager cannot establish a connection
   int cradled = -1;           // -1: read the power supply live; 0 or 1: pinned
+  std::string powerSupplyFolder;  // host folder of power supplies; empty: "/sys/class/power_supply"
 };
 
 // The device configuration in effect.

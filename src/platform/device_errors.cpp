@@ -76,6 +76,15 @@ std::u16string SystemErrorText(DeviceError error) {
     case kErrorConnectionRefused: text = "The remote computer refused the network connection."; break;
     case kErrorBadConfiguration: text = "The configuration data for this product is corrupt."; break;
     case kErrorNotConnected: text = "This network connection does not exist."; break;
+    case kErrorNoUnicodeTranslation:
+      text = "No mapping for the Unicode character exists in the target multi-byte code page.";
+      break;
+    case kErrorKeyDeleted:
+      text = "Illegal operation attempted on a registry key that has been marked for deletion.";
+      break;
+    case kErrorUnsupportedType: text = "Data of this type is not supported."; break;
+    case kErrorNotSameDevice: text = "The system cannot move the file to a different disk drive."; break;
+    case kErrorDirectory: text = "The directory name is invalid."; break;
     default: break;
   }
   if (text) return FromUtf8(text);

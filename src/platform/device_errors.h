@@ -45,6 +45,16 @@ inline constexpr DeviceError kErrorTimeout = 1460;
 inline constexpr DeviceError kErrorNotConnected = 2250;
 inline constexpr DeviceError kErrorConnectionRefused = 1225;
 inline constexpr DeviceError kErrorBadConfiguration = 1610;
+// Bytes that have no Unicode form in the code page (strict conversions).
+inline constexpr DeviceError kErrorNoUnicodeTranslation = 1113;
+// An operation on an open registry key that has been deleted since it was opened.
+inline constexpr DeviceError kErrorKeyDeleted = 1018;
+// A registry value read as a type it does not have.
+inline constexpr DeviceError kErrorUnsupportedType = 1630;
+// A folder moved between two host file systems (the root and a card that lives on another one).
+inline constexpr DeviceError kErrorNotSameDevice = 17;
+// A folder operation on something that is not a folder.
+inline constexpr DeviceError kErrorDirectory = 267;
 
 // The host errno that a failed system call left, as the device's error number.
 DeviceError DeviceErrorFromErrno(int err);

@@ -1,0 +1,55 @@
+// Folder creation along a device path; see folders.h.
+#include "shared/folders.h"
+
+#include "platform/files.h"
+#include "shared/text.h"
+
+namespace nubrel {
+
+namespace {
+
+constexpr std::u16string_view kStorageCardMount = u"\\StorageCard";
+
+bool Exists(std::u16string_view path) {
+  uint32_t attributes = 0;
+  return platform::GetFileAttributes(path, attributes) == platform::kErrorSuccess;
+}
+
+// One creation attempt. A folder that appeared since we looked is what we wanted anyway.
+platform::DeviceError CreateOne(std::u16string_view path) {
+  platform::DeviceError err = platform::CreateFolder(path);
+  if (err == platform::kErrorAlreadyExists) {
+    uint32_t attributes = 0;
+    if (platform::GetFileAttributes(path, attributes) == platform::kErrorSuccess &&
+        (attributes & platform::kFileAttributeDirectory)) {
+      err = platform::kErrorSuccess;
+    }
+  }
+  return err;
+}
+
+}  // namespace
+
+bool EnsureFolders(std::u16string_view path, platform::DeviceError* error) {
+  platform::DeviceError last = platform::kErrorSuccess;
+  for (size_t i = 0; i < path.size(); ++i) {
+    if (path[i] != u'\\' || i == 0) continue;
+    const std::u16string_view prefix = path.substr(0, i);
+    if (EqualsNoCase(prefix, kStorageCardMount) || Exists(prefix)) continue;
+    last = CreateOne(prefix);
+  }
+  if (!path.empty() && path.back() != u'\\' && !Exists(path)) last = CreateOne(path);
+  if (error) *error = last;
+  return last == platform::kErrorSuccess;
+}
+
+bool EnsureFoldersForFile(std::u16string_view filePath, platform::DeviceError* error) {
+  const size_t lastSeparator = filePath.rfind(u'\\');
+  if (lastSeparator == std::u16string_view::npos) {
+    if (error) *error = platform::kErrorSuccess;
+    return true;
+  }
+  return EnsureFolders(filePath.substr(0, lastSeparator + 1), error);
+}
+
+}  // namespace nubrel
