@@ -34,7 +34,7 @@ struct SourceError {
 //   # comment, or an empty line  ignored
 // Escapes: \n \t \r \\ \" \'. A number is decimal, 1 to 65535, each number once.
 // Returns true with every string in `strings`, sorted by number. Returns false at the first
-// fault, with its line and a message in `error`; `strings` is then unspecified.
+// fault, with its line and a message in `error`; `strings` then holds no useful result.
 bool ParseStringSource(std::string_view source, std::vector<SourceString>& strings,
                        SourceError& error);
 

@@ -166,14 +166,14 @@ DeviceError ResolveDevicePath(std::u16string_view path, PathUse use, ResolvedPat
   if (path.empty()) return kErrorPathNotFound;
   const bool isPattern = use == PathUse::kPattern;
   std::vector<std::u16string> parts = SplitComponents(path);
+  const bool endsInPattern = isPattern && path.back() != u'\\';
   for (size_t i = 0; i < parts.size(); ++i) {
-    if (DeviceError err = CheckComponent(parts[i], isPattern && i + 1 == parts.size())) return err;
+    if (DeviceError err = CheckComponent(parts[i], endsInPattern && i + 1 == parts.size())) return err;
   }
-  if (isPattern) {
-    if (!parts.empty()) {
-      out.pattern = parts.back();
-      parts.pop_back();
-    }
+  // "\folder\" as a pattern names the folder with an empty pattern, which matches nothing.
+  if (endsInPattern && !parts.empty()) {
+    out.pattern = parts.back();
+    parts.pop_back();
   }
   std::vector<std::u16string> folded;
   for (const auto& part : parts) folded.push_back(FoldCase(part));

@@ -321,10 +321,11 @@ DeviceError OpenHostFile(std::u16string_view path, uint32_t access, uint32_t sha
   const int flags = accessMode | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK;
   const mode_t mode = (attributes & kFileAttributeReadOnly) ? 0444 : 0666;
   const char* host = resolved.host.c_str();
+  const bool mayCreate = Creates(disposition) && !resolved.readOnly;
   bool created = false;
   UniqueFd file;
   for (int attempt = 0; attempt < 3 && file.get() < 0; ++attempt) {
-    if (Creates(disposition)) {
+    if (mayCreate) {
       file.reset(::open(host, flags | O_CREAT | O_EXCL, mode));
       if (file.get() >= 0) {
         created = true;
@@ -335,7 +336,7 @@ DeviceError OpenHostFile(std::u16string_view path, uint32_t access, uint32_t sha
     }
     file.reset(::open(host, flags));
     // A file deleted between the two opens is simply created on the next round.
-    if (file.get() < 0 && (errno != ENOENT || !Creates(disposition)))
+    if (file.get() < 0 && (errno != ENOENT || !mayCreate))
       return ErrorFromErrno(errno, resolved.host);
   }
   if (file.get() < 0) return MissingError(resolved.host);  // it kept vanishing under us

@@ -15,6 +15,18 @@
 // sharing of an open that is already there (in this process exactly; between processes a file
 // opened without sharing excludes every other open). Deleting or moving a file that is open
 // without delete sharing answers 32.
+//
+// Rules of this host that the device never had to state:
+// - Symbolic links are never followed below a mount: a path through one, or naming one, answers
+//   123, FindFiles does not list them, and this service never makes one.
+// - The root's private folder ".device" (registry, run folder) is not part of the device: paths
+//   into it answer 5 and it is never listed. Nor is a host folder of the root named like the
+//   card's mount point; "\StorageCard" is listed (directory | temporary) only while a configured
+//   card is there, and "\Program Files" always lists "Nubrel".
+// - Read-only is the owner's write permission, enforced here even for a root user; hidden is kept
+//   in the extended attribute "user.nubrel.attributes", or, where the host cannot store it, is a
+//   name beginning with ".".
+// - A move between host file systems copies a file and removes the original; a folder answers 17.
 #pragma once
 
 #include <cstddef>

@@ -342,6 +342,10 @@ DeviceError OpenAndCheck(const std::string& path, Database& db, bool& corrupt) {
     return kErrorBadConfiguration;
   }
   if (DeviceError error = SetWalMode(db.get())) return error;
+  // In WAL mode this keeps the file whole through any crash and syncs only at checkpoints; a
+  // power cut may undo the last commits. Syncing every commit made saving the ~70 settings, one
+  // value per transaction, take seconds on slow storage.
+  if (DeviceError error = Exec(db.get(), "PRAGMA synchronous = NORMAL")) return error;
   if (version == 0) {
     if (DeviceError error = CreateSchema(db.get())) return error;
   }

@@ -84,7 +84,8 @@ class RegistryKey {
 // Opens the key at subkey below parent, creating every missing level. created (optional)
 // tells whether the last level was made now. Fails with 87 for a bad path (an empty component,
 // a name over 255 characters, a zero character), 1018 when parent was deleted, 170 when the
-// database stayed locked by another process for 5 seconds, 1610 for an unreadable database.
+// database stayed locked by another process for 5 seconds, 1610 for an unreadable database,
+// 3 when no device root is set. Every call below can answer these database errors too.
 DeviceError RegistryCreateKey(const RegistryKey& parent, std::u16string_view subkey,
                               RegistryKey& key, bool* created = nullptr);
 

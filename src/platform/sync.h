@@ -7,7 +7,8 @@
 // flock on "<DeviceRunFolder()>/mutex-<escaped name>.lock" until its last handle on that name is
 // closed (or the process ends, however it ends: the kernel drops the lock). Between processes the
 // unit of ownership is therefore the process; between the threads of one process the mutex is a
-// recursive mutex owned by one thread at a time.
+// recursive mutex owned by one thread at a time. Lock files are closed on exec, so a program the
+// reader starts (the updater) never inherits its names.
 #pragma once
 
 #include <atomic>
@@ -33,7 +34,8 @@ struct NamedMutexObject;  // one per name in this process; private to sync.cpp
 
 // A handle on a named mutex. Move-only; closing (or destroying) the last handle of a name in this
 // process gives up the name: a thread of this process that still owned it loses the ownership and
-// other processes may create the name again.
+// other processes may create the name again. Several threads may wait on one handle, but it must
+// not be closed while one of them does.
 class NamedMutex {
  public:
   NamedMutex() = default;

@@ -57,15 +57,18 @@ class UniqueFd {
 
 // Where the answer of one sent message goes. The first Finish wins; later ones do nothing.
 struct ReplySlot {
-  std::mutex lock;              // guards the three fields below
-  std::condition_variable done;
-  bool finished = false;        // an answer or an error is in
-  DeviceError error = kErrorSuccess;
-  intptr_t answer = 0;
+  std::mutex lock;                    // guards finished, error and answer
+  std::condition_variable done;       // signalled by Finish
+  bool finished = false;              // an answer or an error is in
+  DeviceError error = kErrorSuccess;  // 0, or why no answer came
+  intptr_t answer = 0;                // the procedure's answer when error is 0
   // Called once by the first Finish, outside the lock, on the finishing thread (the owner's, or
   // whoever drops the delivery). The server side of a peer's send writes the answer back here.
   // Set before the slot is handed to a sink, never changed afterwards.
   std::function<void(DeviceError, intptr_t)> onFinish;
+  // Guarded by the window table's lock, set when the procedure starts on it: from then on the
+  // answer comes from the procedure even if the window is destroyed meanwhile (by itself, say).
+  bool handling = false;
 
   void Finish(DeviceError err, intptr_t value);
   // Waits for Finish (up to timeoutMs, or for ever with kWaitForever). Returns its error, or
@@ -106,7 +109,7 @@ struct WindowRecord {
 // Process-wide. Every field guarded by `lock`, which is never held while a sink, a procedure or a
 // socket is called. Lock order: the publisher lock (window_publish.cpp) before this one.
 struct WindowTable {
-  std::mutex lock;
+  std::mutex lock;                               // the table lock
   std::map<WindowHandle, WindowRecord> windows;  // live windows and peer proxies, by handle
   WindowHandle lastHandle = 0x10000;             // the last handle given out (multiples of 4)
 };

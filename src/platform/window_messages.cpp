@@ -133,6 +133,7 @@ void WindowDelivery::Run() const {
     if (it != table.windows.end() && it->second.sink) {
       alive = true;
       target.procedure = it->second.procedure;
+      if (state_->reply) state_->reply->handling = true;
     }
   }
   if (!alive) {
@@ -311,7 +312,8 @@ DeviceError DestroyWindowHandle(WindowHandle window) {
       auto node = table.windows.find(handle);
       if (node->second.published) published.push_back(handle);
       for (auto& weak : node->second.pendingSends) {
-        if (auto slot = weak.lock()) abandoned.push_back(std::move(slot));
+        auto slot = weak.lock();
+        if (slot && !slot->handling) abandoned.push_back(std::move(slot));
       }
       table.windows.erase(node);
     }

@@ -409,7 +409,7 @@ struct Listener {
 // Process-wide; every field guarded by `lock`, taken before the window table's lock and never
 // by the serving thread, which only takes the table's.
 struct Publisher {
-  std::mutex lock;
+  std::mutex lock;                       // the publisher lock
   std::shared_ptr<Listener> listener;    // null while this process serves nobody
   std::unique_ptr<std::thread> thread;   // the serving thread while `listener` is set
   pid_t ownerPid = 0;                    // the process that made them (a fork copy does not own)
@@ -501,8 +501,17 @@ bool AnyPublished() {
   return false;
 }
 
-// Publisher lock held. Stops the thread and removes the socket.
-void StopListenerLocked(Publisher& pub) {
+// A stopped serving thread, joined once the publisher lock is released: its last request may
+// be running a procedure that needs that lock. Declare it before the lock guard.
+struct PendingJoin {
+  std::unique_ptr<std::thread> thread;
+  ~PendingJoin() {
+    if (thread && thread->joinable()) thread->join();
+  }
+};
+
+// Publisher lock held. Tells the thread to stop and removes the socket.
+void StopListenerLocked(Publisher& pub, PendingJoin& join) {
   if (!pub.listener) return;
   pub.listener->stop.store(true);
   char wake = 1;
@@ -511,10 +520,10 @@ void StopListenerLocked(Publisher& pub) {
     // A procedure running on the serving thread may be what unpublishes the last window.
     if (pub.thread->get_id() == std::this_thread::get_id()) {
       pub.thread->detach();
+      pub.thread.reset();
     } else {
-      pub.thread->join();
+      join.thread = std::move(pub.thread);
     }
-    pub.thread.reset();
   }
   ::unlink(pub.socketPath.c_str());
   pub.listener.reset();
@@ -528,8 +537,8 @@ void DropInheritedLocked(Publisher& pub) {
   pub.ownerPid = 0;
 }
 
-void StopIfIdleLocked(Publisher& pub) {
-  if (!AnyPublished()) StopListenerLocked(pub);
+void StopIfIdleLocked(Publisher& pub, PendingJoin& join) {
+  if (!AnyPublished()) StopListenerLocked(pub, join);
 }
 
 DeviceError StartListenerLocked(Publisher& pub) {
@@ -605,6 +614,7 @@ std::string PublishedWindowFolder() {
 
 DeviceError PublishWindow(WindowHandle window) {
   Publisher& pub = Publishing();
+  PendingJoin join;
   std::lock_guard<std::mutex> held(pub.lock);
   WindowTable& table = Windows();
   {
@@ -628,13 +638,14 @@ DeviceError PublishWindow(WindowHandle window) {
       if (it != table.windows.end()) it->second.published = false;
     }
     RemoveInfoLocked(pub, window);
-    StopIfIdleLocked(pub);
+    StopIfIdleLocked(pub, join);
   }
   return err;
 }
 
 DeviceError UnpublishWindow(WindowHandle window) {
   Publisher& pub = Publishing();
+  PendingJoin join;
   std::lock_guard<std::mutex> held(pub.lock);
   {
     WindowTable& table = Windows();
@@ -645,15 +656,16 @@ DeviceError UnpublishWindow(WindowHandle window) {
     it->second.published = false;
   }
   RemoveInfoLocked(pub, window);
-  StopIfIdleLocked(pub);
+  StopIfIdleLocked(pub, join);
   return kErrorSuccess;
 }
 
 void ForgetPublishedWindows(const std::vector<WindowHandle>& handles) {
   Publisher& pub = Publishing();
+  PendingJoin join;
   std::lock_guard<std::mutex> held(pub.lock);
   for (WindowHandle window : handles) RemoveInfoLocked(pub, window);
-  StopIfIdleLocked(pub);
+  StopIfIdleLocked(pub, join);
 }
 
 void RefreshPublishedTitle(WindowHandle window) {
@@ -664,6 +676,7 @@ void RefreshPublishedTitle(WindowHandle window) {
 
 void StopPublishing() {
   Publisher& pub = Publishing();
+  PendingJoin join;
   std::lock_guard<std::mutex> held(pub.lock);
   if (pub.ownerPid != ::getpid()) return;  // a fork copy touches nothing of its parent's
   std::vector<WindowHandle> published;
@@ -677,7 +690,7 @@ void StopPublishing() {
     }
   }
   for (WindowHandle window : published) RemoveInfoLocked(pub, window);
-  StopListenerLocked(pub);
+  StopListenerLocked(pub, join);
 }
 
 // ---- Calling peers ----

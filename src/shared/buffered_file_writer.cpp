@@ -93,11 +93,13 @@ platform::DeviceError BufferedFileWriter::Open(std::u16string_view path, uint32_
   EnsureFoldersForFile(path);
   if (platform::DeviceError fault = InjectedFault(WriterStep::kOpen)) return error_ = fault;
 
-  // A read-only leftover of a crash between setting the attributes and the rename would block
-  // every later write of this file.
+  // A leftover of a crash is reused rather than deleted (deleting could pull the file from
+  // under another writer of the same target; opening it is refused while one is at work).
+  // Its attributes are the crashed write's: read-only would block every later write of this
+  // file, and none of them are this write's, so they go first.
   uint32_t leftover = 0;
   if (platform::GetFileAttributes(tempPath_, leftover) == platform::kErrorSuccess &&
-      (leftover & platform::kFileAttributeReadOnly)) {
+      leftover != platform::kFileAttributeNormal) {
     platform::SetFileAttributes(tempPath_, platform::kFileAttributeNormal);
   }
   // Delete sharing lets Commit rename the file while we still hold it, so no second writer of
@@ -208,8 +210,11 @@ platform::DeviceError BufferedFileWriter::Commit() {
   platform::DeviceError err = InjectedFault(WriterStep::kFlush);
   if (!err) err = platform::FlushFile(file_);
   if (err) return err;
-  if (attributes_ & platform::kFileAttributeReadOnly) {
-    if ((err = platform::SetFileAttributes(tempPath_, attributes_))) return err;
+  // Set only now, as the file is complete, and set here rather than at creation because a
+  // reused leftover was not created by this write.
+  const uint32_t kept = platform::kFileAttributeReadOnly | platform::kFileAttributeHidden;
+  if (attributes_ & kept) {
+    if ((err = platform::SetFileAttributes(tempPath_, attributes_ & kept))) return err;
   }
   err = InjectedFault(WriterStep::kReplace);
   if (!err) err = platform::MoveFile(tempPath_, path_, /*replaceExisting=*/true);

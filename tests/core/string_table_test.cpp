@@ -129,9 +129,9 @@ TEST(StringTableCache, RepeatedNumberHitsItsSlotAndShortensNoOtherTextsLife) {
   ResetStringCache();
   const char16_t* texts[8];
   for (int i = 0; i < 8; ++i) texts[i] = GetString(kNine[i]);
-  EXPECT_EQ(GetString(kNine[3]), texts[3]);
-  EXPECT_EQ(GetString(kNine[3]), texts[3]);
   EXPECT_EQ(GetString(kNine[7]), texts[7]);
+  EXPECT_EQ(GetString(kNine[3]), texts[3]);
+  EXPECT_EQ(GetString(kNine[3]), texts[3]);
   // One more load replaces only the oldest text, however often others were found meanwhile.
   EXPECT_EQ(GetString(kNine[8]), texts[0]);
   for (int i = 1; i < 8; ++i) {

@@ -583,7 +583,9 @@ TEST_F(FilesSharingTest, OpensWithoutSharingExcludeOtherProcesses) {
     FileHandle mine = OpenFile(u"\\cross.txt", row.parentAccess, row.parentShare,
                                Disposition::kOpenExisting, kFileAttributeNormal, &err);
     EXPECT_EQ(err, row.expected);
-    if (row.childShare == kShareNone) EXPECT_EQ(DeleteFile(u"\\cross.txt"), kErrorSharingViolation);
+    if (row.childShare == kShareNone) {
+      EXPECT_EQ(DeleteFile(u"\\cross.txt"), kErrorSharingViolation);
+    }
     mine.Close();
     EXPECT_EQ(::write(toChild[1], "q", 1), 1);
     EXPECT_TRUE(ReapChild(pid));

@@ -3,6 +3,7 @@
 #include "platform/processes.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -237,12 +238,40 @@ TEST_F(ProcessesTest, ArgumentsArriveVerbatimWithoutAShell) {
   EXPECT_TRUE(WaitUntilReaped(pid)) << "the child was left a zombie";
 }
 
+TEST_F(ProcessesTest, ChildHoldsNoneOfOurDescriptorsAndReadsNothing) {
+  // A descriptor as a named mutex holds its lock file: without close-on-exec.
+  int held = ::open((base_ + "/lockfile").c_str(), O_CREAT | O_RDWR, 0600);
+  ASSERT_GE(held, 0);
+  const std::string fd = std::to_string(held);
+  WriteFile(root_ + "/Tools/fds",
+            "#!/bin/sh\n"
+            "PATH=/usr/bin:/bin\n"
+            "out='" + base_ + "/calls/call.'$$\n"
+            "if [ -e /proc/$$/fd/" + fd + " ]; then held=open; else held=closed; fi\n"
+            "{ printf '%s\\0' \"$NUBREL_ROOT\" 2 \"$held\" \"$(readlink /proc/$$/fd/0)\"; } "
+            "> \"$out.tmp\" && mv \"$out.tmp\" \"$out\"\n",
+            true);
+  int pid = 0;
+  DeviceError err = StartProgram(u"\\Tools\\fds", u"", &pid);
+  ::close(held);
+  ASSERT_EQ(err, kErrorSuccess);
+  std::optional<RecordedCall> call = WaitForCall(pid);
+  ASSERT_TRUE(call.has_value());
+  EXPECT_EQ(call->args, (std::vector<std::string>{"closed", "/dev/null"}));
+}
+
 TEST_F(ProcessesTest, UpdaterStartsTheReaderThroughItsDevicePath) {
   WriteRecorder(base_ + "/bin/nubrel");
+  std::optional<std::string> oldRoot;
+  if (const char* old = std::getenv("NUBREL_ROOT")) oldRoot = old;
   ::setenv("NUBREL_ROOT", "/somewhere/else", 1);  // the child's root is the device's, not ours
   int pid = 0;
   DeviceError err = StartProgram(u"\\Program Files\\Nubrel\\Nubrel.exe", u"UpdateAll", &pid);
-  ::unsetenv("NUBREL_ROOT");
+  if (oldRoot) {
+    ::setenv("NUBREL_ROOT", oldRoot->c_str(), 1);
+  } else {
+    ::unsetenv("NUBREL_ROOT");
+  }
   ASSERT_EQ(err, kErrorSuccess);
   std::optional<RecordedCall> call = WaitForCall(pid);
   ASSERT_TRUE(call.has_value());

@@ -90,6 +90,13 @@ class RegistryTest : public ::testing::Test {
   std::string root_;
 };
 
+// Suites by behaviour, one fixture.
+using RegistryValues = RegistryTest;
+using RegistryKeys = RegistryTest;
+using RegistrySharing = RegistryTest;
+using RegistryHost = RegistryTest;
+using RegistryDatabase = RegistryTest;
+
 // A fork()ed child that runs work once released, and whose end the parent awaits for a bounded
 // time. The parent must hold no registry connection at Start.
 class ChildProcess {
@@ -143,7 +150,7 @@ class ChildProcess {
 
 // ---- Values of each type ----
 
-TEST_F(RegistryTest, RegistryValuesKeepTypeAndBytesExactly) {
+TEST_F(RegistryValues, KeepTypeAndBytesExactly) {
   struct Row {
     const char* label;
     uint32_t type;
@@ -183,7 +190,7 @@ TEST_F(RegistryTest, RegistryValuesKeepTypeAndBytesExactly) {
   }
 }
 
-TEST_F(RegistryTest, RegistryTypedHelpersRoundTripAndCheckTheType) {
+TEST_F(RegistryValues, TypedHelpersRoundTripAndCheckTheType) {
   RegistryKey key = MakeKey(RegistryRoot::kCurrentUser, u"Software\\nubrel");
   ASSERT_EQ(RegistryWriteDword(key, u"checkNewInterval", 0xFFFFFFFFu), kErrorSuccess);
   ASSERT_EQ(RegistryWriteText(key, u"storagePath", u"\\My Documents\\Channels\\"), kErrorSuccess);
@@ -233,7 +240,7 @@ TEST_F(RegistryTest, RegistryTypedHelpersRoundTripAndCheckTheType) {
   EXPECT_EQ(binary, std::vector<uint8_t>{42});
 }
 
-TEST_F(RegistryTest, RegistryValuesTooLargeForTheBufferAnswerMoreDataAndTheSize) {
+TEST_F(RegistryValues, TooLargeForTheBufferAnswerMoreDataAndTheSize) {
   RegistryKey key = MakeKey(RegistryRoot::kCurrentUser, u"Software\\nubrel");
   ASSERT_EQ(RegistryWriteText(key, u"userAgent", u"Nubrel"), kErrorSuccess);  // 14 bytes
   uint8_t buffer[14];
@@ -257,7 +264,7 @@ TEST_F(RegistryTest, RegistryValuesTooLargeForTheBufferAnswerMoreDataAndTheSize)
 
 // ---- Names ----
 
-TEST_F(RegistryTest, RegistryNamesMatchWithoutCaseAndKeepTheirFirstCase) {
+TEST_F(RegistryKeys, NamesMatchWithoutCaseAndKeepTheirFirstCase) {
   bool created = false;
   RegistryKey first;
   ASSERT_EQ(RegistryCreateKey(RegistryRoot::kCurrentUser, u"Software\\Nubrel\\Caf\u00e9 \u041a\u043b\u044e\u0447",
@@ -295,7 +302,7 @@ TEST_F(RegistryTest, RegistryNamesMatchWithoutCaseAndKeepTheirFirstCase) {
 
 // ---- Errors ----
 
-TEST_F(RegistryTest, RegistryMissingThingsAndBadInputAnswerClearErrors) {
+TEST_F(RegistryKeys, MissingThingsAndBadInputAnswerClearErrors) {
   RegistryKey key = MakeKey(RegistryRoot::kCurrentUser, u"Software\\nubrel");
   ASSERT_EQ(RegistryWriteText(key, u"text", u"x"), kErrorSuccess);
   RegistryKey out;
@@ -349,10 +356,11 @@ TEST_F(RegistryTest, RegistryMissingThingsAndBadInputAnswerClearErrors) {
 
 // ---- Key trees ----
 
-TEST_F(RegistryTest, RegistryDeleteKeyTakesItsSubtreeAndItsHandlesStayDeleted) {
+TEST_F(RegistryKeys, DeleteTakesTheSubtreeAndItsHandlesStayDeleted) {
+  // The deleted keys are the newest, so a store that handed out their ids again would show.
+  RegistryKey sibling = MakeKey(RegistryRoot::kCurrentUser, u"Software\\nubrel\\a2");
   RegistryKey deep = MakeKey(RegistryRoot::kCurrentUser, u"Software\\nubrel\\a\\b\\c");
   RegistryKey middle = MakeKey(RegistryRoot::kCurrentUser, u"Software\\nubrel\\a\\b");
-  RegistryKey sibling = MakeKey(RegistryRoot::kCurrentUser, u"Software\\nubrel\\a2");
   ASSERT_EQ(RegistryWriteDword(deep, u"v", 1), kErrorSuccess);
   ASSERT_EQ(RegistryWriteDword(middle, u"v", 2), kErrorSuccess);
   ASSERT_EQ(RegistryWriteDword(sibling, u"v", 3), kErrorSuccess);
@@ -393,7 +401,7 @@ TEST_F(RegistryTest, RegistryDeleteKeyTakesItsSubtreeAndItsHandlesStayDeleted) {
   EXPECT_EQ(RegistryOpenKey(remade, u"c", out), kErrorFileNotFound);
 }
 
-TEST_F(RegistryTest, RegistryEnumerationFollowsCreationOrderAndIsStable) {
+TEST_F(RegistryKeys, EnumerationFollowsCreationOrderAndIsStable) {
   RegistryKey key = MakeKey(RegistryRoot::kCurrentUser, u"Software\\order");
   for (const char16_t* sub : {u"zeta", u"Alpha", u"mid"}) {
     RegistryKey child;
@@ -435,7 +443,7 @@ TEST_F(RegistryTest, RegistryEnumerationFollowsCreationOrderAndIsStable) {
 
 // ---- Several processes and threads ----
 
-TEST_F(RegistryTest, RegistryOpenConnectionSeesAnotherProcessWritesAndDeletes) {
+TEST_F(RegistrySharing, OpenConnectionSeesAnotherProcessWritesAndDeletes) {
   CloseRegistry();  // the child must not inherit a connection
   ChildProcess writer([] {
     RegistryKey key;
@@ -467,7 +475,7 @@ TEST_F(RegistryTest, RegistryOpenConnectionSeesAnotherProcessWritesAndDeletes) {
   EXPECT_EQ(RegistryWriteDword(doomed, u"v", 5), kErrorKeyDeleted);
 }
 
-TEST_F(RegistryTest, RegistryConcurrentProcessesWritingOneKeyAllArrive) {
+TEST_F(RegistrySharing, ConcurrentProcessesWritingOneKeyAllArrive) {
   constexpr int kProcesses = 4;
   constexpr int kValuesEach = 40;
   MakeKey(RegistryRoot::kCurrentUser, u"Software\\stress");
@@ -508,7 +516,7 @@ TEST_F(RegistryTest, RegistryConcurrentProcessesWritingOneKeyAllArrive) {
   EXPECT_EQ(RegistryEnumValue(key, kProcesses * kValuesEach, name), kErrorNoMoreItems);
 }
 
-TEST_F(RegistryTest, RegistryThreadsOfOneProcessShareItSafely) {
+TEST_F(RegistrySharing, ThreadsOfOneProcessInterleaveSafely) {
   constexpr int kThreads = 4;
   constexpr int kRounds = 50;
   RegistryKey key = MakeKey(RegistryRoot::kCurrentUser, u"Software\\threads");
@@ -516,17 +524,18 @@ TEST_F(RegistryTest, RegistryThreadsOfOneProcessShareItSafely) {
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
-      for (int n = 0; n < kRounds && failures[t] == kErrorSuccess; ++n) {
-        // Each thread also makes and drops keys, so writers and tree changes interleave.
+      // Each thread also makes and drops keys, so value writes and tree changes interleave.
+      auto round = [&](int n) -> DeviceError {
         std::u16string sub = FromUtf8("t" + std::to_string(t) + "\\n" + std::to_string(n));
         RegistryKey child;
         uint32_t back = 0;
-        if (DeviceError e = RegistryCreateKey(key, sub, child)) failures[t] = e;
-        else if (DeviceError e = RegistryWriteDword(child, u"n", static_cast<uint32_t>(n))) failures[t] = e;
-        else if (DeviceError e = RegistryReadDword(child, u"n", back)) failures[t] = e;
-        else if (back != static_cast<uint32_t>(n)) failures[t] = kErrorInvalidFunction;
-        else if (n % 2 == 1 && (failures[t] = RegistryDeleteKey(key, sub)) != kErrorSuccess) break;
-      }
+        if (DeviceError e = RegistryCreateKey(key, sub, child)) return e;
+        if (DeviceError e = RegistryWriteDword(child, u"n", static_cast<uint32_t>(n))) return e;
+        if (DeviceError e = RegistryReadDword(child, u"n", back)) return e;
+        if (back != static_cast<uint32_t>(n)) return kErrorInvalidFunction;
+        return n % 2 == 1 ? RegistryDeleteKey(key, sub) : kErrorSuccess;
+      };
+      for (int n = 0; n < kRounds && failures[t] == kErrorSuccess; ++n) failures[t] = round(n);
     });
   }
   for (auto& thread : threads) thread.join();
@@ -562,7 +571,7 @@ DeviceError MimeCommand(std::u16string_view mimeType, std::u16string_view suffix
   return RegistryReadText(key, u"", result, 256);
 }
 
-TEST_F(RegistryTest, RegistryMimeLookupsAreAnsweredFromTheHostTable) {
+TEST_F(RegistryHost, MimeLookupsAreAnsweredFromTheHostTable) {
   struct Row {
     const char16_t* type;
     DeviceError expected;
@@ -578,7 +587,9 @@ TEST_F(RegistryTest, RegistryMimeLookupsAreAnsweredFromTheHostTable) {
     SCOPED_TRACE(ToUtf8(row.type));
     std::u16string command;
     ASSERT_EQ(MimeCommand(row.type, u"\\Shell\\Open\\Command", command), row.expected);
-    if (row.expected == kErrorSuccess) EXPECT_EQ(command, u"xdg-open \"%1\"");
+    if (row.expected == kErrorSuccess) {
+      EXPECT_EQ(command, u"xdg-open \"%1\"");
+    }
   }
 
   RegistryKey key;
@@ -622,7 +633,7 @@ TEST_F(RegistryTest, RegistryMimeLookupsAreAnsweredFromTheHostTable) {
   }
 }
 
-TEST_F(RegistryTest, RegistryStoredClassesKeysWinOverTheHost) {
+TEST_F(RegistryHost, StoredClassesKeysWinOverTheHost) {
   RegistryKey key = MakeKey(RegistryRoot::kClassesRoot, u"MIME\\Database\\Content Type\\audio/mpeg");
   ASSERT_EQ(RegistryWriteText(key, u"Extension", u".mpx"), kErrorSuccess);
   key = MakeKey(RegistryRoot::kClassesRoot, u".mpx");
@@ -645,7 +656,7 @@ TEST_F(RegistryTest, RegistryStoredClassesKeysWinOverTheHost) {
 
 // ---- Host answers: cradle ----
 
-TEST_F(RegistryTest, RegistryCradledFollowsThePowerSupplyUnlessPinned) {
+TEST_F(RegistryHost, CradledFollowsThePowerSupplyUnlessPinned) {
   struct Supply {
     const char* name;
     const char* type;
@@ -685,7 +696,7 @@ TEST_F(RegistryTest, RegistryCradledFollowsThePowerSupplyUnlessPinned) {
   }
 }
 
-TEST_F(RegistryTest, RegistryCradledIsLiveAndReadOnlyEvenOnAStoredKey) {
+TEST_F(RegistryHost, CradledIsLiveAndReadOnlyEvenOnAStoredKey) {
   std::string ac = root_ + "/power_supply/AC";
   WriteWholeFile(ac + "/type", "Mains\n");
   WriteWholeFile(ac + "/online", "0\n");
@@ -712,7 +723,7 @@ TEST_F(RegistryTest, RegistryCradledIsLiveAndReadOnlyEvenOnAStoredKey) {
 
 // ---- A damaged database ----
 
-TEST_F(RegistryTest, RegistryCorruptDatabaseIsSetAsideAndAFreshOneMade) {
+TEST_F(RegistryDatabase, CorruptFileIsSetAsideAndAFreshOneMade) {
   // A real database with pages overwritten past its header.
   MakeKey(RegistryRoot::kCurrentUser, u"Software\\nubrel\\deep\\tree");
   CloseRegistry();
@@ -746,7 +757,7 @@ TEST_F(RegistryTest, RegistryCorruptDatabaseIsSetAsideAndAFreshOneMade) {
   }
 }
 
-TEST_F(RegistryTest, RegistryDatabaseOfANewerVersionIsLeftAlone) {
+TEST_F(RegistryDatabase, FileOfANewerVersionIsLeftAlone) {
   MakeKey(RegistryRoot::kCurrentUser, u"Software\\nubrel");
   CloseRegistry();
   sqlite3* raw = nullptr;

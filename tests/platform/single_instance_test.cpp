@@ -7,7 +7,7 @@
 
 #include "platform/sync.h"
 #include "platform/window_messages.h"
-#include "tests/platform/window_test_support.h"
+#include "platform/window_test_support.h"
 
 namespace platform {
 namespace {

@@ -1,4 +1,6 @@
 // Named mutexes (within and between processes), events, timed recursive locks and counters.
+// Map: ---- Named mutexes ---- (fixture with its own device root; a fork()ed holder),
+//      ---- Events ----, ---- Recursive mutexes ----, ---- Atomic counters ----.
 #include "platform/sync.h"
 
 #include <poll.h>

@@ -259,10 +259,21 @@ TEST_F(SharedBufferedFileWriterTest, ReadersOfTheOldFileAreUndisturbedUntilTheRe
 }
 
 TEST_F(SharedBufferedFileWriterTest, ALeftoverOfACrashIsOverwritten) {
-  WriteHostFile(device_.Host("ch/list.xml.nbtmp"), std::string(70000, 'j'));
-  ASSERT_EQ(WriteWhole(u"\\ch\\list.xml", "fresh"), platform::kErrorSuccess);
-  EXPECT_EQ(ReadHostFile(device_.Host("ch/list.xml")), "fresh");
-  EXPECT_TRUE(LeftoverTemporaries("ch").empty());
+  for (uint32_t leftoverAttributes :
+       {platform::kFileAttributeNormal, platform::kFileAttributeHidden,
+        platform::kFileAttributeReadOnly | platform::kFileAttributeHidden}) {
+    SCOPED_TRACE(leftoverAttributes);
+    WriteHostFile(device_.Host("ch/list.xml.nbtmp"), std::string(70000, 'j'));
+    ASSERT_EQ(platform::SetFileAttributes(u"\\ch\\list.xml.nbtmp", leftoverAttributes),
+              platform::kErrorSuccess);
+    ASSERT_EQ(WriteWhole(u"\\ch\\list.xml", "fresh"), platform::kErrorSuccess);
+    EXPECT_EQ(ReadHostFile(device_.Host("ch/list.xml")), "fresh");
+    EXPECT_TRUE(LeftoverTemporaries("ch").empty());
+    // The crashed write's attributes do not ride along into the new file.
+    uint32_t attributes = 0;
+    ASSERT_EQ(platform::GetFileAttributes(u"\\ch\\list.xml", attributes), platform::kErrorSuccess);
+    EXPECT_EQ(attributes, platform::kFileAttributeNormal);
+  }
 }
 
 // THE kill test: a writer process killed in the middle of its file leaves the previous file

@@ -72,7 +72,7 @@ TEST(SharedCrc32, TextIsSummedAsUtf16LittleEndianBytes) {
       {u"", ""},
       {u"AB", std::string_view("A\0B\0", 4)},
       {u"\u20AC", "\xAC\x20"},
-      {u"\U0001F600", "\x3D\xD8\x00\xDE"},  // the surrogate pair, unit by unit
+      {u"\U0001F600", std::string_view("\x3D\xD8\x00\xDE", 4)},  // the surrogate pair, unit by unit
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(std::string(row.bytes));
