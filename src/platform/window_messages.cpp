@@ -105,7 +105,8 @@ DeviceError ReplySlot::Wait(uint32_t timeoutMs, intptr_t& value) {
   std::unique_lock<std::mutex> held(lock);
   if (timeoutMs == kWaitForever) {
     done.wait(held, [this] { return finished; });
-  } else if (!done.wait_for(held, std::chrono::milliseconds(timeoutMs), [this] { return finished; })) {
+  } else if (!done.wait_for(held, std::chrono::milliseconds(timeoutMs),
+                            [this] { return finished; })) {
     return kErrorTimeout;
   }
   value = answer;

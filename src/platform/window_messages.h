@@ -47,7 +47,7 @@ inline constexpr uint32_t kMessageUser = 0x0400;     // the reader's private mes
 inline constexpr uint32_t kMessageBringToFront = 0x7F00;
 
 struct WindowMessage {
-  WindowHandle window = kNoWindow;  // the addressee (the local handle, also for a proxy's peer)
+  WindowHandle window = kNoWindow;  // the addressee, as its own process numbers it
   uint32_t message = 0;
   uintptr_t wParam = 0;
   intptr_t lParam = 0;

@@ -88,7 +88,9 @@ EntryName ParseEntryName(const std::string& name) {
   if (name.size() < 2) return entry;
   uint64_t pid = 0;
   if (name[0] == 'p' && name.size() > 6 && name.compare(name.size() - 5, 5, ".sock") == 0) {
-    if (!ParseNumber(name.substr(1, name.size() - 6), pid) || pid == 0 || pid > INT32_MAX) return entry;
+    if (!ParseNumber(name.substr(1, name.size() - 6), pid) || pid == 0 || pid > INT32_MAX) {
+      return entry;
+    }
     entry.kind = 'p';
     entry.pid = static_cast<pid_t>(pid);
     return entry;
@@ -240,8 +242,8 @@ bool ReadInfoFile(const std::string& path, InfoContent& info) {
 }
 
 // Writes the info file through a temporary file, so a finder never reads half of one.
-DeviceError WriteInfoFile(const std::string& folder, uint64_t handle, const std::u16string& className,
-                          const std::u16string& title) {
+DeviceError WriteInfoFile(const std::string& folder, uint64_t handle,
+                          const std::u16string& className, const std::u16string& title) {
   pid_t pid = ::getpid();
   std::string temp = folder + "/" + TempInfoName(pid, handle);
   std::string path = folder + "/" + InfoName(pid, handle);
@@ -439,7 +441,8 @@ bool SameUser(int fd) {
 void ServeConnection(UniqueFd connection) {
   if (!SameUser(connection.get())) return;
   WireRequest request{};
-  if (ReadAll(connection.get(), &request, sizeof request, DeadlineIn(kRequestReadTimeoutMs))) return;
+  auto deadline = DeadlineIn(kRequestReadTimeoutMs);
+  if (ReadAll(connection.get(), &request, sizeof request, deadline)) return;
   if (request.magic != kWireMagic) return;
   WindowMessage message;
   message.window = static_cast<WindowHandle>(request.window);
@@ -463,7 +466,9 @@ void ServeConnection(UniqueFd connection) {
       // The answer is written from whichever thread finishes the send: the owner's normally.
       auto shared = std::make_shared<UniqueFd>(std::move(connection));
       auto slot = std::make_shared<ReplySlot>();
-      slot->onFinish = [shared](DeviceError err, intptr_t answer) { SendReply(shared->get(), err, answer); };
+      slot->onFinish = [shared](DeviceError err, intptr_t answer) {
+        SendReply(shared->get(), err, answer);
+      };
       if (DeviceError err = DeliverToLocalWindow(message, slot, true)) slot->Finish(err, 0);
       return;
     }
@@ -485,7 +490,13 @@ void ServeListener(std::shared_ptr<Listener> listener) {
     if (fds[0].revents & (POLLERR | POLLNVAL)) return;
     for (;;) {
       int fd = ::accept4(listener->socket.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-      if (fd < 0) break;
+      if (fd < 0) {
+        // Out of descriptors, say: give the process a moment instead of spinning on poll.
+        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        break;
+      }
       ServeConnection(UniqueFd(fd));
       if (listener->stop.load()) return;
     }

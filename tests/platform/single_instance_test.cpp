@@ -54,10 +54,11 @@ TEST_F(SingleInstanceTest, SecondReaderIsRefusedTheMutexAndMessagesTheFirst) {
   ASSERT_EQ(err, kErrorSuccess);
   auto sink = std::make_shared<RecordingSink>();
   WindowHandle main = kNoWindow;
-  ASSERT_EQ(CreateWindowHandle(u"Nubrel", u"Nubrel", [](const WindowMessage& m) -> intptr_t {
-              if (m.message == kMessageUnreadCount) return static_cast<intptr_t>(m.wParam) + m.lParam;
-              return 0;
-            }, sink, kNoWindow, main),
+  auto answerUnreadCount = [](const WindowMessage& m) -> intptr_t {
+    if (m.message != kMessageUnreadCount) return 0;
+    return static_cast<intptr_t>(m.wParam) + m.lParam;
+  };
+  ASSERT_EQ(CreateWindowHandle(u"Nubrel", u"Nubrel", answerUnreadCount, sink, kNoWindow, main),
             kErrorSuccess);
   ASSERT_EQ(PublishWindow(main), kErrorSuccess);
 

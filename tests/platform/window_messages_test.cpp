@@ -330,7 +330,8 @@ TEST_F(WindowsMessagesTest, WaitingSenderLearnsThatTheWindowIsGone) {
     DeviceError err = 99;
     intptr_t answer = 5;
     uint32_t timeout = end == End::kOwnerTooSlow ? 50 : 10000;
-    std::thread sender([&] { err = SendWindowMessage(window, kMessageUser, 0, 0, answer, timeout); });
+    std::thread sender(
+        [&] { err = SendWindowMessage(window, kMessageUser, 0, 0, answer, timeout); });
     // Let the send reach the queue before the owner acts.
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     if (end == End::kWindowDestroyed) {
