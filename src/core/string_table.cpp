@@ -9,7 +9,7 @@
 
 #include <algorithm>
 
-namespace core {
+namespace nubrel {
 namespace {
 
 // Zero-initialised: every slot empty, the first load goes into slot 0.
@@ -72,4 +72,4 @@ void ResetStringCache() {
   tStringTable.nextFill = 0;
 }
 
-}  // namespace core
+}  // namespace nubrel

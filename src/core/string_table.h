@@ -16,7 +16,7 @@
 #include <string>
 #include <string_view>
 
-namespace core {
+namespace nubrel {
 
 // ---- The compiled table ----
 
@@ -64,4 +64,4 @@ const StringTable& ThreadStringTable();
 // Empties the calling thread's cache (tests). Texts it handed out then read as empty.
 void ResetStringCache();
 
-}  // namespace core
+}  // namespace nubrel

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <map>
 
-namespace core {
+namespace nubrel {
 namespace {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -177,4 +177,4 @@ bool ParseStringSource(std::string_view source, std::vector<SourceString>& strin
   return true;
 }
 
-}  // namespace core
+}  // namespace nubrel

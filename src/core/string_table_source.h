@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace core {
+namespace nubrel {
 
 // The longest text a string may have, in UTF-16 code units: a string is loaded into a
 // 1024-character buffer together with its terminating zero.
@@ -38,4 +38,4 @@ struct SourceError {
 bool ParseStringSource(std::string_view source, std::vector<SourceString>& strings,
                        SourceError& error);
 
-}  // namespace core
+}  // namespace nubrel

@@ -23,7 +23,7 @@
 
 extern char** environ;
 
-namespace core {
+namespace nubrel {
 namespace {
 
 std::u16string TextOf(const char16_t* text) { return text ? std::u16string(text) : u"<none>"; }
@@ -362,4 +362,4 @@ TEST_F(StringTableGenerator, WellFormedTableBecomesSortedLiterals) {
 }
 
 }  // namespace
-}  // namespace core
+}  // namespace nubrel

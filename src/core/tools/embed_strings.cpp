@@ -51,7 +51,7 @@ std::string LiteralBody(const std::u16string& text) {
   return out;
 }
 
-std::string GeneratedSource(const std::vector<core::SourceString>& strings,
+std::string GeneratedSource(const std::vector<nubrel::SourceString>& strings,
                             const std::string& input, const std::string& nameSpace,
                             const std::string& header) {
   std::ostringstream out;
@@ -59,7 +59,7 @@ std::string GeneratedSource(const std::vector<core::SourceString>& strings,
       << "#include \"" << header << "\"\n\n"
       << "namespace " << nameSpace << " {\nnamespace {\n\n"
       << "constexpr StringEntry kCompiledStrings[] = {\n";
-  for (const core::SourceString& entry : strings) {
+  for (const nubrel::SourceString& entry : strings) {
     out << "    {" << entry.number << ", std::u16string_view(u\"" << LiteralBody(entry.text)
         << "\", " << entry.text.size() << ")},\n";
   }
@@ -123,9 +123,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s: error: cannot read the file\n", input.c_str());
     return 1;
   }
-  std::vector<core::SourceString> strings;
-  core::SourceError error;
-  if (!core::ParseStringSource(source, strings, error)) {
+  std::vector<nubrel::SourceString> strings;
+  nubrel::SourceError error;
+  if (!nubrel::ParseStringSource(source, strings, error)) {
     std::fprintf(stderr, "%s:%d: error: %s\n", input.c_str(), error.line, error.message.c_str());
     return 1;
   }
