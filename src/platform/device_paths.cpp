@@ -111,28 +111,6 @@ void EnsureProgramFilesFolder(const std::string& root) {
 
 // ---- Names without regard to case ----
 
-char16_t FoldCase(char16_t c) {
-  if (c < 0x80) return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 0x20) : c;
-  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return static_cast<char16_t>(c + 0x20);
-  if (c >= 0x100 && c <= 0x17F) {
-    if (c == 0x130 || c == 0x131 || c == 0x138 || c == 0x149 || c == 0x17F) return c;
-    if (c == 0x178) return 0xFF;
-    const bool oddCapitals = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
-    if (oddCapitals) return (c & 1) ? static_cast<char16_t>(c + 1) : c;
-    return (c & 1) ? c : static_cast<char16_t>(c + 1);
-  }
-  if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return static_cast<char16_t>(c + 0x20);
-  if (c >= 0x410 && c <= 0x42F) return static_cast<char16_t>(c + 0x20);
-  if (c >= 0x400 && c <= 0x40F) return static_cast<char16_t>(c + 0x50);
-  return c;
-}
-
-std::u16string FoldCase(std::u16string_view text) {
-  std::u16string out(text);
-  for (char16_t& c : out) c = FoldCase(c);
-  return out;
-}
-
 bool MatchesDevicePattern(std::u16string_view name, std::u16string_view pattern) {
   if (pattern == u"*.*") return true;
   const std::u16string n = FoldCase(name);

@@ -8,16 +8,12 @@
 #include <string>
 #include <string_view>
 
+#include "platform/case_fold.h"
 #include "platform/device_errors.h"
 
 namespace platform {
 
 // ---- Names without regard to case ----
-
-// Simple case folding of one UTF-16 unit: ASCII, Latin-1, Latin Extended-A, Greek and Cyrillic
-// capitals become their small letters; every other unit is returned unchanged.
-char16_t FoldCase(char16_t c);
-std::u16string FoldCase(std::u16string_view text);
 
 // True when name matches a device pattern: '*' any run of units, '?' exactly one, compared
 // without regard to case; "*.*" matches every name, as it does on the device.

@@ -2,6 +2,8 @@
 // registry_host.h. Nothing here touches the database, and nothing here is ever written.
 #include "platform/registry_host.h"
 
+#include "platform/case_fold.h"
+
 #include <dirent.h>
 
 #include <fstream>
@@ -95,11 +97,11 @@ bool IsPrefixOf(const std::vector<std::u16string>& path,
   return true;
 }
 
-const std::initializer_list<std::u16string_view> kHardwarePath = {u"SYSTEM", u"STATE", u"HARDWARE"};
-const std::initializer_list<std::u16string_view> kContentTypePath = {u"MIME", u"DATABASE",
-                                                                    u"CONTENT TYPE"};
-const std::initializer_list<std::u16string_view> kCommandPath = {u"SHELL", u"OPEN", u"COMMAND"};
-constexpr std::u16string_view kCradledName = u"CRADLED";
+const std::initializer_list<std::u16string_view> kHardwarePath = {u"system", u"state", u"hardware"};
+const std::initializer_list<std::u16string_view> kContentTypePath = {u"mime", u"database",
+                                                                    u"content type"};
+const std::initializer_list<std::u16string_view> kCommandPath = {u"shell", u"open", u"command"};
+constexpr std::u16string_view kCradledName = u"cradled";
 
 bool IsHardwareKey(RegistryRoot root, const std::vector<std::u16string>& path) {
   return root == RegistryRoot::kLocalMachine && path.size() == kHardwarePath.size() &&
@@ -161,26 +163,7 @@ std::string FirstLine(const std::string& path) {
 
 }  // namespace
 
-std::u16string FoldRegistryName(std::u16string_view name) {
-  std::u16string folded(name);
-  for (char16_t& c : folded) {
-    if ((c >= u'a' && c <= u'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7) ||
-        (c >= 0x3B1 && c <= 0x3CB && c != 0x3C2) || (c >= 0x430 && c <= 0x44F)) {
-      c = static_cast<char16_t>(c - 0x20);
-    } else if (c == 0xFF) {
-      c = 0x178;
-    } else if (c >= 0x450 && c <= 0x45F) {
-      c = static_cast<char16_t>(c - 0x50);
-    } else if (c >= 0x100 && c <= 0x17F && c != 0x130 && c != 0x131 && c != 0x138 &&
-               c != 0x149 && c != 0x17F) {
-      // Latin Extended-A pairs upper and lower case as even and odd neighbours, except for a
-      // stretch in the middle where the pairs start on odd code points.
-      bool oddPairs = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
-      if (oddPairs ? (c % 2 == 0) : (c % 2 == 1)) c = static_cast<char16_t>(c - 1);
-    }
-  }
-  return folded;
-}
+std::u16string FoldRegistryName(std::u16string_view name) { return FoldCase(name); }
 
 bool HostHasRegistryKey(RegistryRoot root, const std::vector<std::u16string>& foldedPath) {
   if (root == RegistryRoot::kLocalMachine) return IsPrefixOf(foldedPath, kHardwarePath);

@@ -20,9 +20,8 @@ struct RegistryHostValue {
   std::vector<uint8_t> data;
 };
 
-// A key or value name in the form used for comparison: letters of the Latin, Greek and Cyrillic
-// alphabets in upper case, everything else as it is. Two names are the same when their foldings
-// are equal.
+// A key or value name in the form used for comparison: the device's case folding (case_fold.h).
+// Two names are the same when their foldings are equal.
 std::u16string FoldRegistryName(std::u16string_view name);
 
 // Whether the host answers the key at this path (components already folded) below root.

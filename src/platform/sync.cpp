@@ -11,6 +11,8 @@
 // third creates a new one would let two processes hold the same name.
 #include "platform/sync.h"
 
+#include "platform/case_fold.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -93,21 +95,8 @@ constexpr std::chrono::milliseconds kForeignPollInterval(10);
 // File names are limited to 255 bytes; the escaped name keeps well inside that.
 constexpr size_t kMaxEscapedNameBytes = 180;
 
-// Case folding that every process agrees on whatever its locale: ASCII, Latin-1, Greek and
-// Cyrillic capitals, which covers the names the reader and its helper programs use.
-char16_t FoldCase(char16_t c) {
-  if (c >= u'A' && c <= u'Z') return c + 32;
-  if ((c >= 0xC0 && c <= 0xDE && c != 0xD7)) return c + 32;
-  if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return c + 32;
-  if (c >= 0x410 && c <= 0x42F) return c + 32;
-  if (c >= 0x400 && c <= 0x40F) return c + 80;
-  return c;
-}
-
 std::string FoldedKey(std::u16string_view name) {
-  std::u16string folded(name);
-  for (char16_t& c : folded) c = FoldCase(c);
-  return ToUtf8(folded);
+  return ToUtf8(FoldCase(name));
 }
 
 uint64_t Fnv1a64(std::string_view bytes) {

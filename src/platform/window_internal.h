@@ -116,7 +116,7 @@ struct WindowTable {
 
 WindowTable& Windows();
 
-// Class names compare without regard to ASCII and Latin-1 letter case.
+// Class names compare as every device name does (case_fold.h).
 bool ClassNamesEqual(std::u16string_view a, std::u16string_view b);
 
 // Hands a message to a live local window's sink (or runs it at once for a send from the owner's

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <utility>
 
+#include "platform/case_fold.h"
 #include "platform/window_internal.h"
 
 namespace platform {
@@ -20,14 +21,6 @@ namespace platform {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// Letters of ASCII and Latin-1 fold to lower case; the multiplication and division signs and
-// everything else stay as they are.
-char16_t FoldCase(char16_t c) {
-  if (c >= u'A' && c <= u'Z') return static_cast<char16_t>(c + 0x20);
-  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return static_cast<char16_t>(c + 0x20);
-  return c;
-}
 
 // The live local window's sink and procedure, copied out under the table lock.
 struct LocalTarget {
@@ -79,13 +72,7 @@ WindowTable& Windows() {
   return *table;
 }
 
-bool ClassNamesEqual(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (FoldCase(a[i]) != FoldCase(b[i])) return false;
-  }
-  return true;
-}
+bool ClassNamesEqual(std::u16string_view a, std::u16string_view b) { return SameDeviceName(a, b); }
 
 // ---- Answers and deliveries ----
 
