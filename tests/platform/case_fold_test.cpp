@@ -24,7 +24,7 @@ TEST(CaseFold, CapitalsOfEachCoveredAlphabetFoldToTheirSmallLetters) {
 
 TEST(CaseFold, EverythingElseIsLeftAlone) {
   for (char16_t c : {u'\u00D7', u'\u00DF', u'\u0130', u'\u0131', u'\u03A2', u'1', u'\\', u'\u4E2D',
-                     u'\uD800'}) {
+                     static_cast<char16_t>(0xD800)}) {
     SCOPED_TRACE(static_cast<int>(c));
     EXPECT_EQ(FoldCase(c), c);
   }
