@@ -449,6 +449,22 @@ DeviceError FlushFile(FileHandle& file) {
 
 // ---- Delete, move, copy ----
 
+namespace {
+
+// A rename is only as durable as the folder entry that records it: without this, a power cut
+// after a replace-by-rename could bring back the old file (or neither). Best effort: a host file
+// system that cannot sync folders loses nothing it had before.
+void SyncParentFolder(const std::string& hostPath) {
+  size_t slash = hostPath.rfind('/');
+  std::string folder = slash == std::string::npos || slash == 0 ? std::string("/") : hostPath.substr(0, slash);
+  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+}  // namespace
+
 DeviceError DeleteFile(std::u16string_view path) {
   ResolvedPath resolved;
   if (DeviceError err = ResolveDevicePath(path, PathUse::kWrite, resolved)) return err;
@@ -518,7 +534,10 @@ DeviceError MoveFile(std::u16string_view from, std::u16string_view to, bool repl
     failure = plain ? (::rename(source.host.c_str(), destination.c_str()) == 0 ? 0 : errno)
                     : RenameNoReplace(source.host, destination);
   }
-  if (failure == 0) return kErrorSuccess;
+  if (failure == 0) {
+    SyncParentFolder(destination);
+    return kErrorSuccess;
+  }
   if (failure == EEXIST) return kErrorAlreadyExists;
   if (failure != EXDEV) return ErrorFromErrno(failure, source.host);
 
