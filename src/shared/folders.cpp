@@ -1,6 +1,9 @@
 // Folder creation along a device path; see folders.h.
 #include "shared/folders.h"
 
+#include <string>
+#include <vector>
+
 #include "platform/files.h"
 #include "shared/text.h"
 
@@ -50,6 +53,35 @@ bool EnsureFoldersForFile(std::u16string_view filePath, platform::DeviceError* e
     return true;
   }
   return EnsureFolders(filePath.substr(0, lastSeparator + 1), error);
+}
+
+platform::DeviceError RemoveFolderTree(std::u16string_view path) {
+  while (!path.empty() && path.back() == u'\\') path.remove_suffix(1);
+  if (path.empty()) return platform::kErrorInvalidParameter;
+  uint32_t attributes = 0;
+  platform::DeviceError err = platform::GetFileAttributes(path, attributes);
+  if (err != platform::kErrorSuccess) return err;
+  if (!(attributes & platform::kFileAttributeDirectory)) return platform::kErrorDirectory;
+
+  const std::u16string folder(path);
+  platform::DeviceError first = platform::kErrorSuccess;
+  std::vector<platform::FindData> entries;
+  err = platform::FindFiles(folder + u"\\*", entries);
+  if (err != platform::kErrorSuccess && err != platform::kErrorFileNotFound) first = err;
+  for (const platform::FindData& entry : entries) {
+    const std::u16string child = folder + u"\\" + entry.name;
+    if (entry.attributes & platform::kFileAttributeDirectory) {
+      err = RemoveFolderTree(child);
+    } else {
+      if (entry.attributes & platform::kFileAttributeReadOnly) {
+        platform::SetFileAttributes(child, entry.attributes & ~platform::kFileAttributeReadOnly);
+      }
+      err = platform::DeleteFile(child);
+    }
+    if (first == platform::kErrorSuccess) first = err;
+  }
+  err = platform::RemoveFolder(folder);
+  return first != platform::kErrorSuccess ? first : err;
 }
 
 }  // namespace nubrel

@@ -26,4 +26,10 @@ inline bool CreateFolderPath(std::u16string_view path, platform::DeviceError* er
 // "\a\b\x.xml" makes "\a" and "\a\b"; a name without any "\" needs nothing (true).
 bool EnsureFoldersForFile(std::u16string_view filePath, platform::DeviceError* error = nullptr);
 
+// Removes a folder with everything in it (read-only files included), through the file service.
+// A trailing "\" is allowed. Returns 0, 2/3 when the folder is not there, 267 for a file, 87 for
+// an empty path or the root, or the first error met; it goes on past an error, so as much as
+// possible is removed, and the folder itself stays when something in it could not be.
+platform::DeviceError RemoveFolderTree(std::u16string_view path);
+
 }  // namespace nubrel
