@@ -4,6 +4,8 @@
 //
 // The registry has no batch write: every value is its own short transaction (write-ahead log,
 // no sync per commit), which keeps a full save of ~70 values well within an interface pause.
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "core/settings.h"

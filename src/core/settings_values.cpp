@@ -1,7 +1,13 @@
 // The settings record itself: defaults, the checks behind every setter, the setters, and the
 // table that names each field for the registry side. Reading and writing the registry is
 // settings_registry.cpp's.
+//
+// Map:  Checks (what each kind of value accepts)  ·  Storing (setter helpers)  ·  Record (the
+//       instance, defaults, sort-key text)  ·  Setters (one per value, in the save order)  ·
+//       Derived readings (RetrievalFolder, ParseRetention, HtmlOptimizerChoice)  ·  Field table
+//       (name, field and setter of every value; ResetSettings)
 #include <algorithm>
+#include <climits>
 
 #include "core/settings.h"
 #include "core/settings_fields.h"

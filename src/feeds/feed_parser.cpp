@@ -19,6 +19,7 @@
 
 #include <expat.h>
 
+#include <atomic>
 #include <climits>
 #include <cstring>
 #include <exception>
@@ -47,6 +48,9 @@ constexpr int kTextOk = 3004;           // "OK"
 // Expat takes an int length; longer documents go in in pieces of this size.
 constexpr size_t kLargestPiece = 1u << 30;
 
+// The element start that fails on purpose (tests); 0 = none.
+std::atomic<int> gFaultAtElement{0};
+
 // ---- Parse context ----
 
 struct ParseContext {
@@ -63,6 +67,8 @@ struct ParseContext {
   bool linkAlternate = false;  // the link element being read is the alternate one
   bool stopped = false;        // the root ended and Expat was told to stop
   bool failed = false;         // a rule threw (memory): the parse ends with "Fatal error"
+  int elementStarts = 0;       // counted for SetParserFaultForTests
+  int faultAt = 0;             // gFaultAtElement when the parse began
   platform::FileTime earliestDate = 0;  // dates the item file can store again, see TakeDate
   platform::FileTime latestDate = 0;
 };
@@ -261,6 +267,7 @@ void StartJaikuUser(ParseContext& c, Code parent, const XML_Char** attributes) {
 }
 
 void OnStart(ParseContext& c, const XML_Char* name, const XML_Char** attributes) {
+  if (++c.elementStarts == c.faultAt) throw std::bad_alloc();
   if (c.passThrough) {
     AppendPassThroughStart(c, name, attributes);
     ++c.passDepth;
@@ -544,6 +551,7 @@ std::unique_ptr<ItemList> Parse(ChannelNode* channel, std::string_view document,
   ParseContext c;
   c.parser = parser.get();
   c.channel = channel;
+  c.faultAt = gFaultAtElement.load();
   c.earliestDate = YearStart(1980);
   c.latestDate = YearStart(2101);
   XML_SetUserData(c.parser, &c);
@@ -569,6 +577,8 @@ std::unique_ptr<ItemList> Parse(ChannelNode* channel, std::string_view document,
 }
 
 }  // namespace
+
+int SetParserFaultForTests(int nthElement) { return gFaultAtElement.exchange(nthElement); }
 
 std::unique_ptr<ItemList> parseFeed(ChannelNode* channel, std::string_view document,
                                     int32_t defaultCodePage, bool fromFeed,

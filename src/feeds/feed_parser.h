@@ -41,4 +41,10 @@ std::unique_ptr<ItemList> parseFeed(ChannelNode* channel, std::string_view docum
 // feed_elements.cpp (2 "rss", 5 "item", 25 "entry", ...).
 int feedElementCode(std::string_view name);
 
+// ---- Fault injection (tests) ----
+
+// From now on the nth element start (counting from 1) of every parse fails as running out of
+// memory would; 0 switches this off. Returns the previous setting. Safe from any thread.
+int SetParserFaultForTests(int nthElement);
+
 }  // namespace nubrel

@@ -184,6 +184,10 @@ class CharacterReader {
         return out != 0 || End();
       }
       case Mode::kUtf8:
+        if (bytes_[position_] < 0x80) {  // most of any page: markup and ASCII text
+          out = bytes_[position_++];
+          return out != 0 || End();
+        }
         return ReadUtf8(out);
       case Mode::kBytes:
         return ReadByteCodePage(out);

@@ -19,7 +19,7 @@
 namespace nubrel {
 
 // The code page every file of ours is written in, and the default for reading them.
-inline constexpr uint32_t kOutlineUtf8 = 65001;
+inline constexpr int32_t kOutlineUtf8 = 65001;
 
 // ---- Reading ----
 
@@ -29,12 +29,12 @@ inline constexpr uint32_t kOutlineUtf8 = 65001;
 // document does not parse, *errorText (optional) receives "Unable to parse OPML : <reason>
 // (Line: L  Col: C)"; a document that parses but has neither head nor body gives null with no text.
 // Text after the end of the opml element, or after another document element, is ignored.
-ChannelNode* ParseOutlineDocument(std::string_view bytes, uint32_t defaultCodePage, bool markClean,
+ChannelNode* ParseOutlineDocument(std::string_view bytes, int32_t defaultCodePage, bool markClean,
                                   std::u16string* errorText = nullptr);
 
 // Reads a whole file (device path; existing files only, no sharing) and parses it. Null when the
 // file cannot be opened or read (no text then) or does not parse (text as above).
-ChannelNode* ReadOutlineFile(std::u16string_view path, uint32_t defaultCodePage, bool markClean,
+ChannelNode* ReadOutlineFile(std::u16string_view path, int32_t defaultCodePage, bool markClean,
                              std::u16string* errorText = nullptr);
 
 // What LoadSubscriptionList found.

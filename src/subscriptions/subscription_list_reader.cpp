@@ -4,7 +4,6 @@
 //
 // Map:
 //   ---- Vocabulary ----        element codes, the 35 outline attributes, sorted for lookup
-//   ---- Encoding ----          which encoding Expat is created with
 //   ---- Reading context ----   element stack, open nodes, collected text; the Expat handlers
 //   ---- Parsing ----           ParseOutlineDocument
 //   ---- Files ----             ReadOutlineFile, LoadSubscriptionList, SetAsideUnreadableList
@@ -19,6 +18,7 @@
 
 #include "core/settings.h"
 #include "core/string_table.h"
+#include "feeds/encodings.h"
 #include "platform/files.h"
 #include "shared/file_open.h"
 #include "shared/text.h"
@@ -226,75 +226,15 @@ void ApplyAttribute(ChannelNode* node, Attribute attribute, std::u16string_view 
     case Attribute::kSubSetRead: node->subSetRead = FlagValue(value) != 0; break;
     case Attribute::kText:
     case Attribute::kTitle:
-      if (!node->title) SetNodeText(node, kNodeTitle, value);  // recomputes the id
+      // An empty text is how an untitled node is written: it stays untitled (and a later
+      // synonym may still name it), so such a list reads back as it was written.
+      if (!node->title && !value.empty()) SetNodeText(node, kNodeTitle, value);  // new id
       break;
     case Attribute::kUrl:
     case Attribute::kXmlUrl:
       if (!node->xmlUrl) SetNodeText(node, kNodeXmlUrl, value);  // recomputes the id
       break;
   }
-}
-
-// ---- Encoding ----
-
-// The encodings Expat decodes by itself, by the names documents declare them with.
-struct BuiltInEncoding {
-  const char* name;
-  uint32_t codePage;
-};
-constexpr BuiltInEncoding kBuiltInEncodings[] = {
-    {"US-ASCII", 0}, {"UTF-8", 65001}, {"UTF-16", 1}, {"ISO-8859-1", 1252}, {"ISO8859-1", 1252},
-};
-
-// Code page -> the name Expat is created with; null lets Expat go by the document alone.
-const char* ExpatNameOfCodePage(uint32_t codePage) {
-  for (const BuiltInEncoding& e : kBuiltInEncodings) {
-    if (e.codePage == codePage) return e.name;
-  }
-  return nullptr;
-}
-
-bool BytesEqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
-  }
-  return true;
-}
-
-// The code page the document's XML declaration names, or -1: the first "<?xml", then on that
-// line each "encoding" followed by a quoted name, until a name we know.
-int64_t DeclaredBuiltInCodePage(std::string_view bytes) {
-  const size_t start = bytes.find("<?xml");
-  if (start == std::string_view::npos) return -1;
-  size_t lineEnd = bytes.find('\n', start);
-  std::string_view line = bytes.substr(start, lineEnd == std::string_view::npos
-                                                  ? std::string_view::npos
-                                                  : lineEnd - start);
-  constexpr std::string_view kEncoding = "encoding";
-  for (size_t at = 0; at + kEncoding.size() <= line.size(); ++at) {
-    if (!BytesEqualNoCase(line.substr(at, kEncoding.size()), kEncoding)) continue;
-    const size_t quote = line.find_first_of("\"'", at + kEncoding.size());
-    if (quote == std::string_view::npos) return -1;
-    const size_t close = line.find(line[quote], quote + 1);
-    if (close == std::string_view::npos) return -1;
-    const std::string_view name = line.substr(quote + 1, close - quote - 1);
-    if (name.size() < 128) {
-      for (const BuiltInEncoding& e : kBuiltInEncodings) {
-        if (BytesEqualNoCase(name, e.name)) return e.codePage;
-      }
-    }
-    at = close;
-  }
-  return -1;
-}
-
-// The one place where the document's encoding is chosen. Until the feeds' character set table
-// and Expat maps are here, only the encodings Expat knows by itself are understood; a document
-// that declares another one is read with the caller's default.
-const char* ChooseExpatEncoding(std::string_view bytes, uint32_t defaultCodePage) {
-  const int64_t declared = DeclaredBuiltInCodePage(bytes);
-  return ExpatNameOfCodePage(declared >= 0 ? static_cast<uint32_t>(declared) : defaultCodePage);
 }
 
 // ---- Reading context ----
@@ -454,18 +394,18 @@ int ClearDirty(ChannelNode* node, void*, uint32_t) {
   return 1;
 }
 
-using ParserPtr = std::unique_ptr<XML_ParserStruct, decltype(&XML_ParserFree)>;
-
 }  // namespace
 
 // ---- Parsing ----
 
-ChannelNode* ParseOutlineDocument(std::string_view bytes, uint32_t defaultCodePage, bool markClean,
+ChannelNode* ParseOutlineDocument(std::string_view bytes, int32_t defaultCodePage, bool markClean,
                                   std::u16string* errorText) {
   if (errorText) errorText->clear();
   bytes = bytes.substr(0, bytes.find('\0'));
   OutlineReader reader;
-  ParserPtr parser(XML_ParserCreate(ChooseExpatEncoding(bytes, defaultCodePage)), &XML_ParserFree);
+  // The document's own declaration (or byte order mark) wins over the caller's default; Expat
+  // gets byte maps for the charsets it does not know by itself.
+  ExpatParser parser = CreateExpatParserFor(documentCodePage(bytes, defaultCodePage));
   if (!parser) {
     if (errorText) {
       *errorText = LoadStringText(kStringParseFailed) +
@@ -549,7 +489,7 @@ platform::DeviceError ReadWholeFile(std::u16string_view path, std::string& bytes
 
 }  // namespace
 
-ChannelNode* ReadOutlineFile(std::u16string_view path, uint32_t defaultCodePage, bool markClean,
+ChannelNode* ReadOutlineFile(std::u16string_view path, int32_t defaultCodePage, bool markClean,
                              std::u16string* errorText) {
   if (errorText) errorText->clear();
   std::string bytes;

@@ -460,11 +460,12 @@ TEST_F(SettingsTest, ProxyPasswordIsStoredEncipheredInWholeBlocksAndReadBack) {
   }
 }
 
-// A password written under the program's key must stay readable by every later version: these
-// bytes were written by it, and any change of key, block layout or byte order breaks them.
-const std::vector<uint8_t> kPinnedSecret = {
-    0
-};
+// A password written under the program's key must stay readable by every later version. These
+// are "secret" as the program writes it (12 bytes of UTF-16LE and 4 zero bytes, enciphered; the
+// bytes were checked against a separate TEA computation), so any change of key, block layout or
+// byte order breaks them.
+const std::vector<uint8_t> kPinnedSecret = {0xB7, 0x60, 0x8D, 0x11, 0xE2, 0x67, 0xF0, 0xE1,
+                                            0xC1, 0xE3, 0x15, 0x85, 0x62, 0x76, 0x52, 0xA3};
 
 TEST_F(SettingsTest, ProxyPasswordKeyIsPinned) {
   Put(CreateSettingsKey(), u"proxyPassword", Raw(platform::kRegistryTypeBinary, kPinnedSecret));

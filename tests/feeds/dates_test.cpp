@@ -137,16 +137,18 @@ TEST(EncDatesRead, LooksIsoOnlyOnTheShapeOfTheText) {
 }
 
 TEST(EncDatesRead, CutShortTextsNeverReadPastTheirEnd) {
-  // Every prefix, in a block of exactly its size. A date cut before its zone fails; once any
-  // zone character is there the zone fields read it (a lone "G" counts as an offset of 0).
+  // Every prefix, in a block of exactly its size. A date cut before its zone fails. A zone that
+  // is not a name is a sign and two number fields, which the end of the text ends early: a lone
+  // "G" is a sign with an offset of 0, while "GM" stops the hours field at "M".
   const std::u16string rfc = u"Sun, 05 Oct 2008 12:30:00 GMT";
-  const size_t firstRfcSuccess = rfc.size() - 2;
   for (size_t n = 0; n <= rfc.size(); ++n) {
     SCOPED_TRACE(n);
     FileTime t = kUntouched;
     const bool ok = parseRfc822Date(ExactText(rfc.substr(0, n)).view(), t);
-    EXPECT_EQ(ok, n >= firstRfcSuccess);
-    if (ok) EXPECT_EQ(Show(t), "2008-10-05T12:30:00-00:00");
+    EXPECT_EQ(ok, n == rfc.size() || n == rfc.size() - 2);
+    if (ok) {
+      EXPECT_EQ(Show(t), "2008-10-05T12:30:00-00:00");
+    }
   }
   const std::u16string iso = u"2008-10-05T12:30:00.000Z";
   for (size_t n = 0; n <= iso.size(); ++n) {

@@ -320,12 +320,16 @@ TEST(EncExpatParse, Utf16DocumentsWhateverTheDefault) {
     bigEndian += static_cast<char>(c & 0xFF);
   }
   const std::string withoutMark = littleEndian.substr(2);
-  for (const std::string* document : {&littleEndian, &bigEndian, &withoutMark}) {
-    SCOPED_TRACE(document == &littleEndian ? "LE" : document == &bigEndian ? "BE" : "no mark");
+  const struct {
+    const char* what;
+    const std::string& document;
+  } rows[] = {{"LE", littleEndian}, {"BE", bigEndian}, {"no mark", withoutMark}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
     Collected got;
     std::string error;
     // A single-byte default would misread every byte; the sniff must send Expat to UTF-16.
-    ASSERT_TRUE(Parse(*document, 1251, got, error)) << error;
+    ASSERT_TRUE(Parse(row.document, 1251, got, error)) << error;
     EXPECT_EQ(got.text, "日本");
     EXPECT_EQ(got.title, "Ж");
   }
@@ -369,8 +373,11 @@ TEST(EncExpatParse, HandlerInstalledOnAParserMadeElsewhere) {
                                 XML_TRUE) == XML_STATUS_OK;
       const bool expectOk = installed && document == &cyrillic;
       EXPECT_EQ(ok, expectOk);
-      if (ok) EXPECT_EQ(got.text, "Ж");
-      if (!ok) EXPECT_EQ(XML_GetErrorCode(parser.get()), XML_ERROR_UNKNOWN_ENCODING);
+      if (ok) {
+        EXPECT_EQ(got.text, "Ж");
+      } else {
+        EXPECT_EQ(XML_GetErrorCode(parser.get()), XML_ERROR_UNKNOWN_ENCODING);
+      }
     }
   }
 }

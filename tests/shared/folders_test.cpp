@@ -113,5 +113,43 @@ TEST_F(SharedEnsureFoldersTest, ReportsTheErrorOfAFailedCreation) {
   EXPECT_TRUE(testing::HostEntries(device_.base() + "/program").empty());
 }
 
+class SharedRemoveFolderTreeTest : public SharedEnsureFoldersTest {};
+
+TEST_F(SharedRemoveFolderTreeTest, RemovesEverythingBelowAndOnlyThat) {
+  testing::WriteHostFile(device_.Host("store/chan/chan.xml"), "<rss/>");
+  testing::WriteHostFile(device_.Host("store/chan/image/a.png"), "png");
+  testing::WriteHostFile(device_.Host("store/chan/html/deep/p.htm"), "<p/>");
+  testing::WriteHostFile(device_.Host("store/chan/locked.txt"), "ro");
+  testing::WriteHostFile(device_.Host("store/chan-other/keep.xml"), "keep");
+  std::filesystem::create_directories(device_.Host("store/chan/empty"));
+  ASSERT_EQ(platform::SetFileAttributes(u"\\store\\chan\\locked.txt",
+                                        platform::kFileAttributeReadOnly),
+            platform::kErrorSuccess);
+
+  EXPECT_EQ(RemoveFolderTree(u"\\store\\chan\\"), platform::kErrorSuccess);
+  EXPECT_FALSE(HostExists(device_.Host("store/chan")));
+  EXPECT_TRUE(HostExists(device_.Host("store/chan-other/keep.xml")));
+  EXPECT_TRUE(HostIsFolder(device_.Host("store")));
+}
+
+TEST_F(SharedRemoveFolderTreeTest, RefusesWhatIsNotAFolderBelowTheRoot) {
+  testing::WriteHostFile(device_.Host("file.txt"), "x");
+  struct Row {
+    std::u16string_view path;
+    platform::DeviceError error;
+  } rows[] = {
+      {u"", platform::kErrorInvalidParameter},
+      {u"\\", platform::kErrorInvalidParameter},
+      {u"\\file.txt", platform::kErrorDirectory},
+      {u"\\missing", platform::kErrorFileNotFound},
+      {u"\\missing\\deeper\\", platform::kErrorPathNotFound},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(platform::ToUtf8(row.path));
+    EXPECT_EQ(RemoveFolderTree(row.path), row.error);
+  }
+  EXPECT_EQ(testing::ReadHostFile(device_.Host("file.txt")), "x");
+}
+
 }  // namespace
 }  // namespace nubrel
