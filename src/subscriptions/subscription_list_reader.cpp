@@ -159,6 +159,12 @@ int32_t NumberValue(std::u16string_view value) {
   return static_cast<int32_t>(std::clamp<int64_t>(n, INT32_MIN, INT32_MAX));
 }
 
+// A subscription id: the leading decimal integer taken modulo 2^32, so every id the writer puts
+// down (an unsigned decimal) reads back as itself.
+uint32_t SyncIdValue(std::u16string_view value) {
+  return static_cast<uint32_t>(static_cast<uint64_t>(LeadingInteger(value)));
+}
+
 // A flag attribute: set unless the value is exactly "0".
 uint8_t FlagValue(std::u16string_view value) { return value == u"0" ? 0 : 1; }
 
@@ -184,12 +190,12 @@ void ApplyAttribute(ChannelNode* node, Attribute attribute, std::u16string_view 
   switch (attribute) {
     case Attribute::kBloglinesSubId:
       node->syncService = 0;
-      node->syncId = static_cast<uint32_t>(NumberValue(value));
+      node->syncId = SyncIdValue(value);
       break;
     case Attribute::kNgFid:
     case Attribute::kNgId:
       node->syncService = 1;
-      node->syncId = static_cast<uint32_t>(NumberValue(value));
+      node->syncId = SyncIdValue(value);
       break;
     case Attribute::kCacheDepth: stateNumber(&ChannelState::cacheDepth); break;
     case Attribute::kCachedEnclosures: stateNumber(&ChannelState::cachedEnclosures); break;

@@ -48,7 +48,9 @@ std::vector<uint8_t> Utf16Bytes(std::u16string_view text, bool withZero) {
   return bytes;
 }
 
-Stored Text(std::u16string_view text) { return {platform::kRegistryTypeText, Utf16Bytes(text, true)}; }
+Stored Text(std::u16string_view text) {
+  return {platform::kRegistryTypeText, Utf16Bytes(text, true)};
+}
 Stored Raw(uint32_t type, std::vector<uint8_t> bytes) { return {type, std::move(bytes)}; }
 
 // ---- Reading the record back as text ----
@@ -138,6 +140,15 @@ std::vector<std::pair<std::string, std::string>> Snapshot() {
   };
 }
 
+// One value of Snapshot() by its registry name.
+std::string Current(const std::string& name) {
+  for (const auto& [valueName, value] : Snapshot()) {
+    if (valueName == name) return value;
+  }
+  ADD_FAILURE() << "no getter for " << name;
+  return {};
+}
+
 // The settings table's defaults, written out independently of the record's initialisers.
 const std::vector<std::pair<std::string, std::string>> kDefaults = {
     {"markReadInterval", "2"},
@@ -217,10 +228,8 @@ struct LoadCase {
   const char* label;
   std::u16string name;
   Stored stored;
-  std::function<std::string()> read;
-  std::string expected;
+  std::string expected;  // the value's getter afterwards, as Snapshot() shows it
 };
-
 
 class SettingsTest : public ::testing::Test {
  protected:
@@ -242,9 +251,9 @@ class SettingsTest : public ::testing::Test {
   }
 
   void Put(const RegistryKey& key, std::u16string_view name, const Stored& value) {
-    ASSERT_EQ(platform::RegistrySetValue(key, name, value.type, value.bytes.data(),
-                                         value.bytes.size()),
-              0u);
+    ASSERT_EQ(
+        platform::RegistrySetValue(key, name, value.type, value.bytes.data(), value.bytes.size()),
+        0u);
   }
 
   // Every stored value of the key, in enumeration (first-set) order.
@@ -279,7 +288,7 @@ class SettingsTest : public ::testing::Test {
       RegistryKey key = CreateSettingsKey();
       Put(key, row.name, row.stored);
       LoadSettings();
-      EXPECT_EQ(row.read(), row.expected);
+      EXPECT_EQ(Current(Str(row.name)), row.expected);
       ASSERT_EQ(platform::RegistryDeleteValue(key, row.name), 0u);
     }
   }
@@ -304,72 +313,77 @@ TEST_F(SettingsTest, EmptyOrMissingKeyLoadsExactlyTheDefaults) {
 
 // ---- Loading stored values ----
 
-
 TEST_F(SettingsTest, StoredValuesOutsideTheirRangeLoadAsTheDefault) {
   const std::u16string longText(kSettingTextChars - 1, u'x');
   const std::vector<LoadCase> cases = {
-      {"font size in points", u"titleFontSize", Dword(9), [] { return Num(TitleFontSize()); }, "90"},
-      {"font size too large", u"titleFontSize", Dword(170), [] { return Num(TitleFontSize()); }, "90"},
-      {"font size smallest", u"titleFontSize", Dword(60), [] { return Num(TitleFontSize()); }, "60"},
-      {"font size largest", u"summaryFontSize", Dword(160), [] { return Num(SummaryFontSize()); }, "160"},
-      {"font points too small", u"timestampFontSize", Dword(5), [] { return Num(TimestampFontSize()); }, "80"},
-      {"font tenths too small", u"channelMenuFontSize", Dword(16), [] { return Num(ChannelMenuFontSize()); }, "80"},
-      {"hours with bit 24", u"updateHours", Dword(16777216), [] { return Hex(UpdateHours()); }, "0xFFFFFF"},
-      {"no hours", u"updateHours", Dword(0), [] { return Hex(UpdateHours()); }, "0x000000"},
-      {"interval too short", u"checkNewInterval", Dword(10), [] { return Num(CheckNewInterval()); }, "60"},
-      {"interval never", u"checkNewInterval", Dword(0xFFFFFFFF), [] { return Num(CheckNewInterval()); }, "-1"},
-      {"interval a day", u"checkNewInterval", Dword(1440), [] { return Num(CheckNewInterval()); }, "1440"},
-      {"interval over a day", u"checkNewInterval", Dword(1441), [] { return Num(CheckNewInterval()); }, "60"},
-      {"mark read never", u"markReadInterval", Dword(0xFFFFFFFF), [] { return Num(MarkReadInterval()); }, "-1"},
-      {"mark read -2", u"markReadInterval", Dword(0xFFFFFFFE), [] { return Num(MarkReadInterval()); }, "2"},
-      {"expand 61 s", u"expandReadInterval", Dword(61), [] { return Num(ExpandReadInterval()); }, "0"},
-      {"no lines", u"linesToAdvance", Dword(0), [] { return Num(LinesToAdvance()); }, "1"},
-      {"21 lines", u"linesToAdvance", Dword(21), [] { return Num(LinesToAdvance()); }, "1"},
-      {"update type 4", u"autoUpdateType", Dword(4), [] { return Num(AutoUpdateType()); }, "2"},
-      {"cache options 2", u"cacheOptions", Dword(2), [] { return Num(CacheOptions()); }, "0"},
-      {"playlist format 2", u"playlistFormat", Dword(2), [] { return Num(PlaylistFormat()); }, "0"},
-      {"text size 5", u"htmlTextSize", Dword(5), [] { return Num(HtmlTextSize()); }, "2"},
-      {"flag 5 is set", u"showTotalCount", Dword(5), [] { return Num(ShowTotalCount()); }, "1"},
-      {"flag 0 is clear", u"notifyNewItems", Dword(0), [] { return Num(NotifyNewItems()); }, "0"},
-      {"path without backslash", u"storagePath", Text(u"\\Data\\Feeds"), [] { return Str(StoragePath()); }, "\\My Documents\\Channels\\"},
-      {"path with backslash", u"enclosureStoragePath", Text(u"\\Data\\Feeds\\"), [] { return Str(EnclosureStoragePath()); }, "\\Data\\Feeds\\"},
-      {"31 days", u"expireUnread", Text(u"31d"), [] { return Str(ExpireUnread()); }, "31d"},
-      {"32 days", u"expireUnread", Text(u"32d"), [] { return Str(ExpireUnread()); }, "15i"},
-      {"999 items", u"expireRead", Text(u"999i"), [] { return Str(ExpireRead()); }, "999i"},
-      {"1000 items", u"expireRead", Text(u"1000i"), [] { return Str(ExpireRead()); }, "15i"},
-      {"0 items", u"enclosureExpire", Text(u"0i"), [] { return Str(EnclosureExpire()); }, "2i"},
-      {"no number", u"enclosureExpire", Text(u"i"), [] { return Str(EnclosureExpire()); }, "2i"},
-      {"page days 31", u"htmlExpire", Text(u"31d"), [] { return Str(HtmlExpire()); }, "31d"},
-      {"page days 32", u"htmlExpire", Text(u"32d"), [] { return Str(HtmlExpire()); }, "2d"},
-      {"optimiser in lower case", u"htmlOptimizer", Text(u"skweezer"), [] { return Str(HtmlOptimizer()); }, "skweezer"},
-      {"unknown optimiser", u"htmlOptimizer", Text(u"Opera"), [] { return Str(HtmlOptimizer()); }, "None"},
-      {"empty browser", u"webBrowser", Text(u""), [] { return Str(WebBrowser()); }, "\\windows\\iexplore.exe"},
-      {"empty proxy", u"proxyAddress", Text(u""), [] { return Str(ProxyAddress()); }, ""},
-      {"sort keys 16386,3", u"sortOrder", Text(u"16386,3"), [] { return Keys(SortOrder()); }, "16386,3,0"},
-      {"sort keys 0,1,2", u"sortOrder", Text(u"0,1,2"), [] { return Keys(SortOrder()); }, "16385,0,0"},
-      {"sort keys 1,0,2", u"sortOrder", Text(u"1,0,2"), [] { return Keys(SortOrder()); }, "16385,0,0"},
-      {"sort keys 7,16391,1", u"sortOrder", Text(u"7,16391,1"), [] { return Keys(SortOrder()); }, "7,16391,1"},
-      {"sort key 8", u"sortOrder", Text(u"8"), [] { return Keys(SortOrder()); }, "16385,0,0"},
-      {"sort key huge", u"sortOrder", Text(u"4294967297"), [] { return Keys(SortOrder()); }, "16385,0,0"},
-      {"text of 260", u"userAgent", Text(longText), [] { return Str(UserAgent()); }, Str(longText)},
-      {"text of 261", u"userAgent", Text(longText + u"y"), [] { return Str(UserAgent()); }, "Nubrel"},
+      {"font size in points", u"titleFontSize", Dword(9), "90"},
+      {"font size too large", u"titleFontSize", Dword(170), "90"},
+      {"font size smallest", u"titleFontSize", Dword(60), "60"},
+      {"font size largest", u"summaryFontSize", Dword(160), "160"},
+      {"font points too small", u"timestampFontSize", Dword(5), "80"},
+      {"font tenths too small", u"channelMenuFontSize", Dword(16), "80"},
+      {"hours with bit 24", u"updateHours", Dword(16777216), "0xFFFFFF"},
+      {"no hours", u"updateHours", Dword(0), "0x000000"},
+      {"interval too short", u"checkNewInterval", Dword(10), "60"},
+      {"interval never", u"checkNewInterval", Dword(0xFFFFFFFF), "-1"},
+      {"interval a day", u"checkNewInterval", Dword(1440), "1440"},
+      {"interval over a day", u"checkNewInterval", Dword(1441), "60"},
+      {"mark read never", u"markReadInterval", Dword(0xFFFFFFFF), "-1"},
+      {"mark read -2", u"markReadInterval", Dword(0xFFFFFFFE), "2"},
+      {"expand 61 s", u"expandReadInterval", Dword(61), "0"},
+      {"no lines", u"linesToAdvance", Dword(0), "1"},
+      {"21 lines", u"linesToAdvance", Dword(21), "1"},
+      {"update type 4", u"autoUpdateType", Dword(4), "2"},
+      {"cache options 2", u"cacheOptions", Dword(2), "0"},
+      {"playlist format 2", u"playlistFormat", Dword(2), "0"},
+      {"text size 5", u"htmlTextSize", Dword(5), "2"},
+      {"flag 5 is set", u"showTotalCount", Dword(5), "1"},
+      {"flag 0 is clear", u"notifyNewItems", Dword(0), "0"},
+      {"path without backslash", u"storagePath", Text(u"\\Data\\Feeds"),
+       "\\My Documents\\Channels\\"},
+      {"path with backslash", u"enclosureStoragePath", Text(u"\\Data\\Feeds\\"), "\\Data\\Feeds\\"},
+      {"31 days", u"expireUnread", Text(u"31d"), "31d"},
+      {"32 days", u"expireUnread", Text(u"32d"), "15i"},
+      {"999 items", u"expireRead", Text(u"999i"), "999i"},
+      {"1000 items", u"expireRead", Text(u"1000i"), "15i"},
+      {"0 items", u"enclosureExpire", Text(u"0i"), "2i"},
+      {"no number", u"enclosureExpire", Text(u"i"), "2i"},
+      {"page days 31", u"htmlExpire", Text(u"31d"), "31d"},
+      {"page days 32", u"htmlExpire", Text(u"32d"), "2d"},
+      {"optimiser in lower case", u"htmlOptimizer", Text(u"skweezer"), "skweezer"},
+      {"unknown optimiser", u"htmlOptimizer", Text(u"Opera"), "None"},
+      {"empty browser", u"webBrowser", Text(u""), "\\windows\\iexplore.exe"},
+      {"empty proxy", u"proxyAddress", Text(u""), ""},
+      {"sort keys 16386,3", u"sortOrder", Text(u"16386,3"), "16386,3,0"},
+      {"sort keys 0,1,2", u"sortOrder", Text(u"0,1,2"), "16385,0,0"},
+      {"sort keys 1,0,2", u"sortOrder", Text(u"1,0,2"), "16385,0,0"},
+      {"sort keys 7,16391,1", u"sortOrder", Text(u"7,16391,1"), "7,16391,1"},
+      {"sort key 8", u"sortOrder", Text(u"8"), "16385,0,0"},
+      {"sort key huge", u"sortOrder", Text(u"4294967297"), "16385,0,0"},
+      {"text of 260", u"userAgent", Text(longText), Str(longText)},
+      {"text of 261", u"userAgent", Text(longText + u"y"), "Nubrel"},
   };
   RunLoadCases(cases);
 }
 
 TEST_F(SettingsTest, ValuesOfTheWrongTypeOrSizeCountAsMissing) {
   const std::vector<LoadCase> cases = {
-      {"number as text", u"checkNewInterval", Text(u"30"), [] { return Num(CheckNewInterval()); }, "60"},
-      {"2-byte number", u"checkNewInterval", Raw(platform::kRegistryTypeDword, {30, 0}), [] { return Num(CheckNewInterval()); }, "60"},
-      {"8-byte number", u"linesToAdvance", Raw(platform::kRegistryTypeDword, {5, 0, 0, 0, 0, 0, 0, 0}), [] { return Num(LinesToAdvance()); }, "1"},
-      {"number as binary", u"updateHours", Raw(platform::kRegistryTypeBinary, {1, 0, 0, 0}), [] { return Hex(UpdateHours()); }, "0xFFFFFF"},
-      {"flag as text", u"hideZeroUnreadCount", Text(u"0"), [] { return Num(HideZeroUnreadCount()); }, "1"},
-      {"text as number", u"userAgent", Dword(0x41), [] { return Str(UserAgent()); }, "Nubrel"},
-      {"text as binary", u"storagePath", Raw(platform::kRegistryTypeBinary, Utf16Bytes(u"\\A\\", true)), [] { return Str(StoragePath()); }, "\\My Documents\\Channels\\"},
-      {"sort keys as number", u"sortOrder", Dword(3), [] { return Keys(SortOrder()); }, "16385,0,0"},
-      {"password as text", u"proxyPassword", Text(u"secret"), [] { return Str(ProxyPassword()); }, ""},
-      {"password of 7 bytes", u"proxyPassword", Raw(platform::kRegistryTypeBinary, {1, 2, 3, 4, 5, 6, 7}), [] { return Str(ProxyPassword()); }, ""},
-      {"password of no bytes", u"proxyPassword", Raw(platform::kRegistryTypeBinary, {}), [] { return Str(ProxyPassword()); }, ""},
+      {"number as text", u"checkNewInterval", Text(u"30"), "60"},
+      {"2-byte number", u"checkNewInterval", Raw(platform::kRegistryTypeDword, {30, 0}), "60"},
+      {"8-byte number", u"linesToAdvance",
+       Raw(platform::kRegistryTypeDword, {5, 0, 0, 0, 0, 0, 0, 0}), "1"},
+      {"number as binary", u"updateHours", Raw(platform::kRegistryTypeBinary, {1, 0, 0, 0}),
+       "0xFFFFFF"},
+      {"flag as text", u"hideZeroUnreadCount", Text(u"0"), "1"},
+      {"text as number", u"userAgent", Dword(0x41), "Nubrel"},
+      {"text as binary", u"storagePath",
+       Raw(platform::kRegistryTypeBinary, Utf16Bytes(u"\\A\\", true)),
+       "\\My Documents\\Channels\\"},
+      {"sort keys as number", u"sortOrder", Dword(3), "16385,0,0"},
+      {"password as text", u"proxyPassword", Text(u"secret"), ""},
+      {"password of 7 bytes", u"proxyPassword",
+       Raw(platform::kRegistryTypeBinary, {1, 2, 3, 4, 5, 6, 7}), ""},
+      {"password of no bytes", u"proxyPassword", Raw(platform::kRegistryTypeBinary, {}), ""},
   };
   RunLoadCases(cases);
 }
@@ -437,12 +451,8 @@ TEST_F(SettingsTest, ProxyPasswordIsStoredEncipheredInWholeBlocksAndReadBack) {
     size_t bytes;
   };
   const Row rows[] = {
-      {u"", 8},
-      {u"abc", 8},
-      {u"abcd", 16},
-      {u"1234567", 16},
-      {u"12345678", 24},
-      {u"p\u00E4ss w\u20ACrd", 24},
+      {u"", 8},         {u"abc", 8},       {u"abcd", 16},
+      {u"1234567", 16}, {u"12345678", 24}, {u"p\u00E4ss w\u20ACrd", 24},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(Str(row.password));
@@ -485,37 +495,63 @@ TEST_F(SettingsTest, SettersCheckOnlyOrStoreValidValues) {
     const char* label;
     std::function<bool(bool)> set;  // the setter with its value, given checkOnly
     bool valid;
-    std::function<std::string()> read;
+    std::string name;        // which value the setter changes
     std::string afterStore;  // the value once the setter ran with checkOnly false
   };
   const std::u16string tooLong(kSettingTextChars, u'x');
   const Row rows[] = {
-      {"font size in points", [](bool c) { return SetTitleFontSize(7, c); }, true, [] { return Num(TitleFontSize()); }, "70"},
-      {"font size 59", [](bool c) { return SetTitleFontSize(59, c); }, false, [] { return Num(TitleFontSize()); }, "90"},
-      {"font size -5", [](bool c) { return SetTitleFontSize(-5, c); }, false, [] { return Num(TitleFontSize()); }, "90"},
-      {"interval 15", [](bool c) { return SetCheckNewInterval(15, c); }, true, [] { return Num(CheckNewInterval()); }, "15"},
-      {"interval 14", [](bool c) { return SetCheckNewInterval(14, c); }, false, [] { return Num(CheckNewInterval()); }, "60"},
-      {"hours 24 bits", [](bool c) { return SetUpdateHours(0xFFFFFF, c); }, true, [] { return Hex(UpdateHours()); }, "0xFFFFFF"},
-      {"hours bit 31", [](bool c) { return SetUpdateHours(0x80000000u, c); }, false, [] { return Hex(UpdateHours()); }, "0xFFFFFF"},
-      {"path without backslash is kept", [](bool c) { return SetStoragePath(u"\\Data", c); }, false, [] { return Str(StoragePath()); }, "\\Data"},
-      {"path with backslash", [](bool c) { return SetEnclosureStoragePath(u"\\Data\\", c); }, true, [] { return Str(EnclosureStoragePath()); }, "\\Data\\"},
-      {"optimiser mixed case", [](bool c) { return SetHtmlOptimizer(u"GOOGLE mobile", c); }, true, [] { return Str(HtmlOptimizer()); }, "GOOGLE mobile"},
-      {"optimiser unknown", [](bool c) { return SetHtmlOptimizer(u"Google", c); }, false, [] { return Str(HtmlOptimizer()); }, "None"},
-      {"empty face", [](bool c) { return SetSummaryFontFace(u"", c); }, false, [] { return Str(SummaryFontFace()); }, "Tahoma"},
-      {"text over 260", [tooLong](bool c) { return SetProxyAddress(tooLong, c); }, false, [] { return Str(ProxyAddress()); }, ""},
-      {"text with a zero", [](bool c) { return SetUserAgent(std::u16string(u"a\0b", 3), c); }, false, [] { return Str(UserAgent()); }, "Nubrel"},
-      {"sort keys valid", [](bool c) { return SetSortOrder({16391, 1, 0}, c); }, true, [] { return Keys(SortOrder()); }, "16391,1,0"},
-      {"sort tertiary without secondary", [](bool c) { return SetSortOrder({1, 0, 2}, c); }, false, [] { return Keys(SortOrder()); }, "16385,0,0"},
-      {"sort key with other flag", [](bool c) { return SetSortOrder({0x8001, 0, 0}, c); }, false, [] { return Keys(SortOrder()); }, "16385,0,0"},
+      {"font size in points", [](bool c) { return SetTitleFontSize(7, c); }, true, "titleFontSize",
+       "70"},
+      {"font size 59", [](bool c) { return SetTitleFontSize(59, c); }, false, "titleFontSize",
+       "90"},
+      {"font size -5", [](bool c) { return SetTitleFontSize(-5, c); }, false, "titleFontSize",
+       "90"},
+      {"interval 15", [](bool c) { return SetCheckNewInterval(15, c); }, true, "checkNewInterval",
+       "15"},
+      {"interval 14", [](bool c) { return SetCheckNewInterval(14, c); }, false, "checkNewInterval",
+       "60"},
+      {"hours 24 bits", [](bool c) { return SetUpdateHours(0xFFFFFF, c); }, true, "updateHours",
+       "0xFFFFFF"},
+      {"hours bit 31", [](bool c) { return SetUpdateHours(0x80000000u, c); }, false, "updateHours",
+       "0xFFFFFF"},
+      {"path without backslash is kept", [](bool c) { return SetStoragePath(u"\\Data", c); }, false,
+       "storagePath", "\\Data"},
+      {"path with backslash", [](bool c) { return SetEnclosureStoragePath(u"\\Data\\", c); }, true,
+       "enclosureStoragePath", "\\Data\\"},
+      {"optimiser mixed case", [](bool c) { return SetHtmlOptimizer(u"GOOGLE mobile", c); }, true,
+       "htmlOptimizer", "GOOGLE mobile"},
+      {"optimiser unknown", [](bool c) { return SetHtmlOptimizer(u"Google", c); }, false,
+       "htmlOptimizer", "None"},
+      {"empty face", [](bool c) { return SetSummaryFontFace(u"", c); }, false, "summaryFontFace",
+       "Tahoma"},
+      {"text over 260", [tooLong](bool c) { return SetProxyAddress(tooLong, c); }, false,
+       "proxyAddress", ""},
+      {"text with a zero", [](bool c) { return SetUserAgent(std::u16string(u"a\0b", 3), c); },
+       false, "userAgent", "Nubrel"},
+      {"sort keys valid",
+       [](bool c) {
+         return SetSortOrder({16391, 1, 0}, c);
+       },
+       true, "sortOrder", "16391,1,0"},
+      {"sort tertiary without secondary",
+       [](bool c) {
+         return SetSortOrder({1, 0, 2}, c);
+       },
+       false, "sortOrder", "16385,0,0"},
+      {"sort key with other flag",
+       [](bool c) {
+         return SetSortOrder({0x8001, 0, 0}, c);
+       },
+       false, "sortOrder", "16385,0,0"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.label);
     ResetSettings();
-    const std::string before = row.read();
+    const std::string before = Current(row.name);
     EXPECT_EQ(row.set(true), row.valid);
-    EXPECT_EQ(row.read(), before) << "check-only stored something";
+    EXPECT_EQ(Current(row.name), before) << "check-only stored something";
     EXPECT_EQ(row.set(false), row.valid);
-    EXPECT_EQ(row.read(), row.afterStore);
+    EXPECT_EQ(Current(row.name), row.afterStore);
   }
 }
 
@@ -566,30 +602,76 @@ TEST_F(SettingsTest, SaveWritesEveryValueInTheTableOrder) {
   constexpr uint32_t kT = platform::kRegistryTypeText;
   constexpr uint32_t kB = platform::kRegistryTypeBinary;
   const std::vector<std::pair<std::string, uint32_t>> expected = {
-      {"pathSpec", kT}, {"itemsUnRead", kD}, {"markReadInterval", kD},
-      {"expandReadInterval", kD}, {"linesToAdvance", kD}, {"checkNewInterval", kD},
-      {"storagePath", kT}, {"expireUnread", kT}, {"expireRead", kT},
-      {"enclosureStoragePath", kT}, {"enclosureExpire", kT}, {"htmlExpire", kT},
-      {"showTotalCount", kD}, {"hideZeroUnreadCount", kD}, {"cacheItemImage", kD},
-      {"showFilter", kD}, {"channelFilter", kD}, {"showCollapsedTime", kD},
-      {"showRelativeDates", kD}, {"markAllReadOnLeave", kD}, {"channelUpToRoot", kD},
-      {"autoUpdateType", kD}, {"cacheOptions", kD}, {"updateHours", kD},
-      {"retrievalFolder", kD}, {"selectFirstItem", kD}, {"truncateItemTitle", kD},
-      {"webBrowser", kT}, {"itemBackgroundColor", kD}, {"selectedItemBackgroundColor", kD},
-      {"backgroundColor", kD}, {"selectedItemHighlightColor", kD}, {"itemHighlightColor", kD},
-      {"titleFontFace", kT}, {"titleFontSize", kD}, {"titleFontColor", kD},
-      {"inactiveTitleFontColor", kD}, {"timestampFontFace", kT}, {"timestampFontSize", kD},
-      {"timestampFontColor", kD}, {"inactiveTimestampFontColor", kD}, {"summaryFontFace", kT},
-      {"summaryFontSize", kD}, {"summaryFontColor", kD}, {"hyperlinkFontColor", kD},
-      {"headerBackgroundColor", kD}, {"selectedHeaderBackgroundColor", kD},
-      {"selectedHeaderHighlightColor", kD}, {"headerHighlightColor", kD},
-      {"headerFontColor", kD}, {"inactiveHeaderFontColor", kD}, {"channelMenuFontFace", kT},
-      {"channelMenuFontSize", kD}, {"clearType", kD}, {"userAgent", kT},
-      {"htmlOptimizer", kT}, {"importOpmlURL", kT}, {"autoGeneratePlaylists", kD},
-      {"playlistFormat", kD}, {"internalHTMLView", kD}, {"proxyEnabled", kD},
-      {"proxyAddress", kT}, {"proxyUser", kT}, {"proxyPassword", kB}, {"sortOrder", kT},
-      {"htmlFitToScreen", kD}, {"htmlShowImages", kD}, {"htmlClearType", kD},
-      {"htmlTextSize", kD}, {"notifyNewItems", kD},
+      {"pathSpec", kT},
+      {"itemsUnRead", kD},
+      {"markReadInterval", kD},
+      {"expandReadInterval", kD},
+      {"linesToAdvance", kD},
+      {"checkNewInterval", kD},
+      {"storagePath", kT},
+      {"expireUnread", kT},
+      {"expireRead", kT},
+      {"enclosureStoragePath", kT},
+      {"enclosureExpire", kT},
+      {"htmlExpire", kT},
+      {"showTotalCount", kD},
+      {"hideZeroUnreadCount", kD},
+      {"cacheItemImage", kD},
+      {"showFilter", kD},
+      {"channelFilter", kD},
+      {"showCollapsedTime", kD},
+      {"showRelativeDates", kD},
+      {"markAllReadOnLeave", kD},
+      {"channelUpToRoot", kD},
+      {"autoUpdateType", kD},
+      {"cacheOptions", kD},
+      {"updateHours", kD},
+      {"retrievalFolder", kD},
+      {"selectFirstItem", kD},
+      {"truncateItemTitle", kD},
+      {"webBrowser", kT},
+      {"itemBackgroundColor", kD},
+      {"selectedItemBackgroundColor", kD},
+      {"backgroundColor", kD},
+      {"selectedItemHighlightColor", kD},
+      {"itemHighlightColor", kD},
+      {"titleFontFace", kT},
+      {"titleFontSize", kD},
+      {"titleFontColor", kD},
+      {"inactiveTitleFontColor", kD},
+      {"timestampFontFace", kT},
+      {"timestampFontSize", kD},
+      {"timestampFontColor", kD},
+      {"inactiveTimestampFontColor", kD},
+      {"summaryFontFace", kT},
+      {"summaryFontSize", kD},
+      {"summaryFontColor", kD},
+      {"hyperlinkFontColor", kD},
+      {"headerBackgroundColor", kD},
+      {"selectedHeaderBackgroundColor", kD},
+      {"selectedHeaderHighlightColor", kD},
+      {"headerHighlightColor", kD},
+      {"headerFontColor", kD},
+      {"inactiveHeaderFontColor", kD},
+      {"channelMenuFontFace", kT},
+      {"channelMenuFontSize", kD},
+      {"clearType", kD},
+      {"userAgent", kT},
+      {"htmlOptimizer", kT},
+      {"importOpmlURL", kT},
+      {"autoGeneratePlaylists", kD},
+      {"playlistFormat", kD},
+      {"internalHTMLView", kD},
+      {"proxyEnabled", kD},
+      {"proxyAddress", kT},
+      {"proxyUser", kT},
+      {"proxyPassword", kB},
+      {"sortOrder", kT},
+      {"htmlFitToScreen", kD},
+      {"htmlShowImages", kD},
+      {"htmlClearType", kD},
+      {"htmlTextSize", kD},
+      {"notifyNewItems", kD},
   };
   const std::vector<Value> values = StoredValues();
   std::vector<std::pair<std::string, uint32_t>> saved;

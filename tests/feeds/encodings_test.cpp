@@ -341,7 +341,8 @@ TEST(EncExpatParse, BytesACharsetCannotHoldAreAnErrorNotACrash) {
     std::string document;
   } rows[] = {
       {"Shift_JIS lead byte with a bad trail", Document("Shift_JIS", "a\x81\x20z")},
-      {"Shift_JIS lead byte at the very end", "<?xml version=\"1.0\" encoding=\"Shift_JIS\"?><r>\x81"},
+      {"Shift_JIS lead byte at the very end",
+       "<?xml version=\"1.0\" encoding=\"Shift_JIS\"?><r>\x81"},
       {"windows-1255 unassigned byte", Document("windows-1255", "\xFF")},
       {"ISO-8859-15 C1 byte", Document("ISO-8859-15", "\x85")},
       {"US-ASCII with a high byte", Document("US-ASCII", "\xE9")},

@@ -53,10 +53,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (first != 0 && (length == 0 || length > n || first > 0x10FFFF)) __builtin_trap();
 
   const size_t counted = nubrel::decodeEntities(exact.get(), n, collapse, nullptr);
-  const std::u16string copied = nubrel::decodeEntities(std::u16string_view(exact.get(), n), collapse);
+  const std::u16string copied =
+      nubrel::decodeEntities(std::u16string_view(exact.get(), n), collapse);
   if (counted != copied.size() + 1 || copied.size() > n) __builtin_trap();
   const size_t written = nubrel::decodeEntities(exact.get(), n, collapse, exact.get());
-  if (written != counted || std::u16string_view(exact.get(), written - 1) != copied) __builtin_trap();
+  if (written != counted || std::u16string_view(exact.get(), written - 1) != copied) {
+    __builtin_trap();
+  }
 
   const std::u16string json = nubrel::decodeJsonString(text);
   if (json.size() > n) __builtin_trap();

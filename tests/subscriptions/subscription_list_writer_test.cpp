@@ -151,11 +151,13 @@ TEST_F(OpmlWriterTest, AFailedSaveKeepsThePreviousFileAndTheListDirty) {
   };
   std::vector<std::u16string> reports;
   SetSaveErrorReporter([&](const std::u16string& message) { reports.push_back(message); });
+  ASSERT_EQ(SaveSubscriptionList(root_), 0u);  // everything clean from here on
   for (const auto& fault : faults) {
     SCOPED_TRACE(static_cast<int>(fault.step));
     WriteHostFile(ListHostPath(), old);
     reports.clear();
-    root_->dirty = true;
+    ASSERT_FALSE(root_->dirty);
+    root_->firstChild->firstChild->dirty = true;  // one changed channel, deep in the tree
     SetWriterFaultHookForTests([&](WriterStep step) -> platform::DeviceError {
       return step == fault.step ? fault.error : 0;
     });
@@ -198,6 +200,23 @@ TEST_F(OpmlWriterTest, ANodeLockedElsewhereFailsTheSaveWithoutCuttingTheFile) {
   EXPECT_TRUE(root_->dirty);
   ASSERT_EQ(SaveSubscriptionList(root_), 0u);
   EXPECT_NE(ReadHostFile(ListHostPath()).find("<title>Changed</title>"), std::string::npos);
+}
+
+TEST_F(OpmlWriterTest, TheShippedDefaultListIsInTheWritersOwnForm) {
+  const std::string shipped = ReadHostFile(std::string(NUBREL_TEST_DIR) + "/../../data/defaultChannels.opml");
+  std::u16string error;
+  OwnedTree tree = Parse(shipped, true, &error);
+  ASSERT_NE(tree, nullptr) << platform::ToUtf8(error);
+  EXPECT_EQ(FormatSubscriptionList(tree.get()), shipped);
+  int folders = 0;
+  for (ChannelNode* folder = tree->firstChild; folder; folder = folder->next) {
+    ++folders;
+    ASSERT_NE(folder->firstChild, nullptr) << TitleOf(folder);
+    for (ChannelNode* channel = folder->firstChild; channel; channel = channel->next) {
+      EXPECT_EQ(channel->xmlUrl.value_or(u"").rfind(u"https://", 0), 0u) << TitleOf(channel);
+    }
+  }
+  EXPECT_GE(folders, 2);
 }
 
 }  // namespace
