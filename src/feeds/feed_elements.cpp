@@ -18,7 +18,7 @@ struct Row {
   Code code;
 };
 
-// Sorted by name (byte order) for the binary search below.
+// Sorted by name (byte order), so that each first letter's rows stand together.
 constexpr std::array kRows = {
     Row{"author", kAuthor},
     Row{"channel", kChannel},
@@ -80,7 +80,7 @@ constexpr bool RowsSorted() {
   }
   return true;
 }
-static_assert(RowsSorted(), "the element table must stay sorted for the binary search");
+static_assert(RowsSorted(), "the element table must stay sorted");
 
 constexpr size_t LongestName() {
   size_t longest = 0;
@@ -88,6 +88,25 @@ constexpr size_t LongestName() {
   return longest;
 }
 constexpr size_t kLongestName = LongestName();
+
+// For each first letter, the rows that begin with it: [first[letter], first[letter + 1]). Every
+// element start looks its name up, so the search is a short scan of one letter's rows.
+struct LetterIndex {
+  uint8_t first[27] = {};
+};
+
+constexpr LetterIndex MakeLetterIndex() {
+  LetterIndex index;
+  size_t row = 0;
+  for (int letter = 0; letter < 26; ++letter) {
+    index.first[letter] = static_cast<uint8_t>(row);
+    while (row < kRows.size() && kRows[row].name[0] == 'a' + letter) ++row;
+  }
+  index.first[26] = static_cast<uint8_t>(row);
+  return index;
+}
+constexpr LetterIndex kLetterIndex = MakeLetterIndex();
+static_assert(kLetterIndex.first[26] == kRows.size(), "every row starts with a letter");
 
 Code Find(std::string_view name) {
   // Lower-case into a small buffer; a longer name cannot be in the table.
@@ -97,10 +116,16 @@ Code Find(std::string_view name) {
     char c = name[i];
     lower[i] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
   }
-  std::string_view key(lower, name.size());
-  auto it = std::lower_bound(kRows.begin(), kRows.end(), key,
-                             [](const Row& row, std::string_view k) { return row.name < k; });
-  return (it != kRows.end() && it->name == key) ? it->code : kUnknown;
+  if (lower[0] < 'a' || lower[0] > 'z') return kUnknown;
+  const int letter = lower[0] - 'a';
+  for (size_t row = kLetterIndex.first[letter]; row < kLetterIndex.first[letter + 1]; ++row) {
+    const std::string_view candidate = kRows[row].name;
+    if (candidate.size() == name.size() &&
+        std::memcmp(candidate.data(), lower, name.size()) == 0) {
+      return kRows[row].code;
+    }
+  }
+  return kUnknown;
 }
 
 }  // namespace

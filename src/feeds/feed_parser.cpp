@@ -77,22 +77,71 @@ bool IsAsciiSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
+// UTF-8 from Expat to UTF-16. Expat only ever hands over well-formed UTF-8, and this runs for
+// every text a feed stores, so it writes into a buffer sized once (never more units than bytes)
+// instead of appending unit by unit. Malformed bytes would still become U+FFFD, never a read
+// past `size`.
+std::u16string WideText(const char* bytes, size_t size) {
+  std::u16string out(size, u'\0');
+  char16_t* o = out.data();
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes);
+  size_t i = 0;
+  while (i < size) {
+    // Feeds are mostly ASCII: eight bytes at a time while no byte has its high bit set.
+    while (i + 8 <= size) {
+      uint64_t chunk;
+      std::memcpy(&chunk, p + i, 8);
+      if (chunk & 0x8080808080808080ULL) break;
+      for (int k = 0; k < 8; ++k) o[k] = p[i + k];
+      o += 8;
+      i += 8;
+    }
+    if (i >= size) break;
+    unsigned char b = p[i];
+    if (b < 0x80) {
+      *o++ = b;
+      ++i;
+      continue;
+    }
+    size_t length = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 0;
+    char32_t c = b & (0x3F >> (length == 0 ? 0 : length - 1));
+    size_t k = 1;
+    for (; length && k < length && i + k < size && (p[i + k] & 0xC0) == 0x80; ++k) {
+      c = (c << 6) | (p[i + k] & 0x3F);
+    }
+    const char32_t least = length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;  // no overlongs
+    if (length == 0 || k < length || c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+      *o++ = 0xFFFD;
+      i += k;
+      continue;
+    }
+    i += length;
+    if (c >= 0x10000) {  // four bytes give two units: still no more units than bytes
+      c -= 0x10000;
+      *o++ = static_cast<char16_t>(0xD800 + (c >> 10));
+      *o++ = static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+    } else {
+      *o++ = static_cast<char16_t>(c);
+    }
+  }
+  out.resize(static_cast<size_t>(o - out.data()));
+  return out;
+}
+
 // The text buffer without leading and trailing white space, as a wide text; absent when that
 // leaves nothing ("an empty result stores nothing").
-OptionalText Take(const std::string& text) {
+OptionalText Take(std::string_view text) {
   size_t begin = 0;
   size_t end = text.size();
   while (begin < end && IsAsciiSpace(text[begin])) ++begin;
   while (end > begin && IsAsciiSpace(text[end - 1])) --end;
   if (begin == end) return std::nullopt;
-  return FromUtf8(std::string_view(text).substr(begin, end - begin));
+  return WideText(text.data() + begin, end - begin);
 }
 
 // An attribute value as a field: trimmed like element text, so that a value stored once reads
 // back the same whether the item file keeps it as an attribute or as element text.
-OptionalText TakeAttribute(const char* value) {
-  return Take(std::string(value));
-}
+OptionalText TakeAttribute(const char* value) { return Take(std::string_view(value)); }
 
 // The value of the first attribute with exactly this name, or null.
 const char* Attribute(const XML_Char** attributes, const char* name) {
