@@ -43,7 +43,7 @@ constexpr int kTextNoItems = 281;       // "Unable to parse feed.  No items foun
 constexpr int kTextParseFailed = 2002;  // "Unable to parse RSS feed : "
 constexpr int kTextLineColumn = 3043;   // " (line: %d  col: %d)"
 constexpr int kTextFatalError = 3044;   // "Fatal error"
-constexpr int kTextOk = 3004;           // "OK"
+constexpr int kTextOk = 3257;           // "OK"
 
 // Expat takes an int length; longer documents go in in pieces of this size.
 constexpr size_t kLargestPiece = 1u << 30;

@@ -297,6 +297,22 @@ TEST_F(FeedParserTest, EntitiesAndSurrogatesInTitles) {
   EXPECT_EQ(U8(items[0]->description), "<p>Caramel &amp; vanilla</p>");
 }
 
+TEST_F(FeedParserTest, TextsOfAnyMixOfAsciiAndWiderCharactersArriveWhole) {
+  // Runs of ASCII of every length around two-, three- and four-byte characters, so that each
+  // lands at every offset of the parser's eight-byte steps.
+  const std::string wide[] = {"\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x8D\xB0"};
+  for (size_t run = 0; run <= 17; ++run) {
+    for (const std::string& w : wide) {
+      const std::string title = std::string(run, 'a') + w + std::string(17 - run, 'b') + w;
+      SCOPED_TRACE(title);
+      auto list = Parse(Rss("<title>" + title + "</title>"));
+      ASSERT_NE(list, nullptr) << Error();
+      EXPECT_EQ(U8(list->title), title);
+      EXPECT_EQ(*list->title, platform::FromUtf8(title));
+    }
+  }
+}
+
 // ---- Rules ----
 
 TEST_F(FeedParserTest, LinkRules) {

@@ -12,11 +12,13 @@
 #include "feeds/dates.h"
 #include "feeds/feed_parser.h"
 #include "feeds/item_file.h"
+#include "core/settings.h"
 #include "feeds/item_list.h"
 #include "platform/device_time.h"
 #include "platform/utf.h"
 #include "shared/buffered_file_writer.h"
 #include "shared/temp_device.h"
+#include "subscriptions/channel_tree.h"
 
 namespace nubrel {
 namespace {
@@ -498,6 +500,32 @@ TEST_F(ItemFileTest, AReloadedListIsCleanAndItsStatesResolved) {
   for (int i = 0; FeedItem* item = nthItem(reloaded.get(), i + 1); ++i) {
     EXPECT_EQ(item->sequence, i);
   }
+}
+
+TEST_F(ItemFileTest, AChannelLoadsItsOwnFileAndItsCountsFollow) {
+  ResetSettings();
+  ChannelNode* root = CreateRootNode();
+  ASSERT_NE(root, nullptr);
+  ChannelNode* channel = AppendChildNode(root);
+  ASSERT_NE(channel, nullptr);
+  SetNodeText(channel, kNodeTitle, std::u16string_view(u"Workbench"));
+  SetNodeText(channel, kNodeXmlUrl, std::u16string_view(u"http://workbench.example.com/feed.xml"));
+  const std::u16string path = ItemFilePath(channel);
+  ASSERT_FALSE(path.empty());
+  EXPECT_EQ(readItemFile(channel), nullptr);  // no file yet
+
+  auto list = ParsedFixture("rss20.xml");
+  ASSERT_NE(list, nullptr);
+  setRead(list->first, true);
+  ASSERT_EQ(writeItemFile(path, list.get()), 0u);
+  auto reloaded = readItemFile(channel);
+  ASSERT_NE(reloaded, nullptr);
+  EXPECT_EQ(reloaded->channel, channel);
+  ExpectReloaded(*list, *reloaded);
+  ASSERT_NE(channel->state, nullptr);
+  EXPECT_EQ(channel->state->unreadItems, 2);
+  EXPECT_EQ(channel->state->newItems, 3);
+  FreeTree(root);
 }
 
 }  // namespace
