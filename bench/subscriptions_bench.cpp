@@ -61,7 +61,8 @@ ChannelNode* BuildTree() {
       const std::string n = std::to_string(f * kChannelsPerFolder + c);
       ChannelNode* channel = nubrel::AppendChildNode(folder);
       nubrel::SetNodeText(channel, nubrel::kNodeTitle, U("Channel " + n + " & friends"));
-      nubrel::SetNodeText(channel, nubrel::kNodeXmlUrl, U("http://feeds.example.com/" + n + "/rss.xml"));
+      nubrel::SetNodeText(channel, nubrel::kNodeXmlUrl,
+                          U("http://feeds.example.com/" + n + "/rss.xml"));
       nubrel::SetNodeText(channel, nubrel::kNodeHtmlUrl, U("http://example.com/" + n + "/"));
       nubrel::SetNodeText(channel, nubrel::kNodeDescription, U("The news of feed number " + n));
       nubrel::ChannelState& s = *channel->state;

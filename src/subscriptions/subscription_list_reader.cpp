@@ -436,7 +436,8 @@ ChannelNode* ParseOutlineDocument(std::string_view bytes, int32_t defaultCodePag
   } while (status == XML_STATUS_OK && !rest.empty());
 
   if (status == XML_STATUS_ERROR && (reader.outOfMemory || !reader.stopped)) {
-    const XML_Error code = reader.outOfMemory ? XML_ERROR_NO_MEMORY : XML_GetErrorCode(parser.get());
+    const XML_Error code =
+        reader.outOfMemory ? XML_ERROR_NO_MEMORY : XML_GetErrorCode(parser.get());
     // Bytes after the document element count as the end of the document, not as a failure.
     if (reader.outOfMemory || code != XML_ERROR_JUNK_AFTER_DOC_ELEMENT) {
       FreeTree(reader.root);

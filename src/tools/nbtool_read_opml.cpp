@@ -184,7 +184,7 @@ int RunReadOpml(const std::vector<std::string>& args) {
   if (!writeTo.empty()) {
     const std::string document = nubrel::FormatSubscriptionList(root);
     if (document.empty()) {
-      result = nbtool::Fail(kCommand, "cannot compose the list (out of memory or a node is locked)");
+      result = nbtool::Fail(kCommand, "cannot compose the list (out of memory)");
     } else if (!WriteHostFileSafely(writeTo, document, error)) {
       result = nbtool::Fail(kCommand, error);
     }
@@ -196,6 +196,7 @@ int RunReadOpml(const std::vector<std::string>& args) {
 }  // namespace
 
 NBTOOL_COMMAND(kCommand, "FILE [--write OUT]",
-               "Read an OPML file (\"-\" for standard input) as the subscription list reader does and "
-               "print the tree as JSON; --write OUT writes it back as the list writer exports it.",
+               "Read an OPML file (\"-\" for standard input) as the subscription list "
+               "reader does and print the tree as JSON; --write OUT writes it back as the "
+               "list writer exports it.",
                RunReadOpml);

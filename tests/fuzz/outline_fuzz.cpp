@@ -31,10 +31,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   const std::string first = WriteAndFree(root);
   if (first.empty()) __builtin_trap();
-  nubrel::ChannelNode* again = nubrel::ParseOutlineDocument(first, nubrel::kOutlineUtf8, true, &error);
+  nubrel::ChannelNode* again =
+      nubrel::ParseOutlineDocument(first, nubrel::kOutlineUtf8, true, &error);
   if (!again) __builtin_trap();  // our own output must always read back
   const std::string second = WriteAndFree(again);
-  nubrel::ChannelNode* third = nubrel::ParseOutlineDocument(second, nubrel::kOutlineUtf8, true, &error);
+  nubrel::ChannelNode* third =
+      nubrel::ParseOutlineDocument(second, nubrel::kOutlineUtf8, true, &error);
   if (!third) __builtin_trap();
   if (WriteAndFree(third) != second) __builtin_trap();
   return 0;

@@ -23,7 +23,8 @@ class OpmlWriterTest : public ListFixture {
 
     ChannelNode* tech = Folder(root_, u"Tech");
     SetNodeText(tech, kNodeDescription, u"Gadgets & code");
-    ChannelNode* ars = Channel(tech, u"Ars <Technica>", u"http://feeds.arstechnica.com/arstechnica/index");
+    ChannelNode* ars =
+        Channel(tech, u"Ars <Technica>", u"http://feeds.arstechnica.com/arstechnica/index");
     SetNodeText(ars, kNodeHtmlUrl, u"http://arstechnica.com/");
     ChannelNode* secret = Channel(tech, u"Secret", u"http://example.com/feed?a=1&b=2");
     secret->filespec = u"secret-feed";
@@ -93,7 +94,8 @@ TEST_F(OpmlWriterTest, SavesOnlyWhenSomethingChangedWhileAnExportAlwaysWrites) {
   };
   const Change changes[] = {
       {"nothing", nullptr, false},
-      {"a channel's title", [](ChannelNode* r) { SetNodeText(r->firstChild->firstChild, kNodeTitle, u"Ars"); }, true},
+      {"a channel's title",
+       [](ChannelNode* r) { SetNodeText(r->firstChild->firstChild, kNodeTitle, u"Ars"); }, true},
       {"a keyword", [](ChannelNode* r) { AppendKeyword(r->keywords.get(), u"new"); }, true},
       {"a new channel", [](ChannelNode* r) { Channel(r->firstChild, u"C", u"http://c/"); }, true},
       {"the root's title", [](ChannelNode* r) { SetNodeText(r, kNodeTitle, u"Mine"); }, true},
@@ -192,7 +194,8 @@ TEST_F(OpmlWriterTest, ANodeLockedElsewhereFailsTheSaveWithoutCuttingTheFile) {
     UnlockNode(busy);
   });
   locked.get_future().wait();
-  EXPECT_EQ(WriteSubscriptionList(SubscriptionListPath(), root_, false), platform::kErrorWaitTimeout);
+  EXPECT_EQ(WriteSubscriptionList(SubscriptionListPath(), root_, false),
+            platform::kErrorWaitTimeout);
   release.set_value();
   holder.join();
 
@@ -203,7 +206,8 @@ TEST_F(OpmlWriterTest, ANodeLockedElsewhereFailsTheSaveWithoutCuttingTheFile) {
 }
 
 TEST_F(OpmlWriterTest, TheShippedDefaultListIsInTheWritersOwnForm) {
-  const std::string shipped = ReadHostFile(std::string(NUBREL_TEST_DIR) + "/../../data/defaultChannels.opml");
+  const std::string shipped =
+      ReadHostFile(std::string(NUBREL_TEST_DIR) + "/../../data/defaultChannels.opml");
   std::u16string error;
   OwnedTree tree = Parse(shipped, true, &error);
   ASSERT_NE(tree, nullptr) << platform::ToUtf8(error);
