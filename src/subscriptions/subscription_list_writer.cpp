@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/string_table.h"
+#include "feeds/dates.h"
 #include "platform/device_time.h"
 #include "shared/text.h"
 #include "subscriptions/channel_tree.h"
@@ -53,19 +54,6 @@ struct OutlineOutput {
     return (file && file->Error()) ? file->Error() : platform::kErrorNotEnoughMemory;
   }
 };
-
-// "Tue 21 Oct 2008 18:28:26 GMT", in UTC.
-std::u16string DateCreatedNow() {
-  static constexpr const char16_t* kDays[] = {u"Sun", u"Mon", u"Tue", u"Wed",
-                                              u"Thu", u"Fri", u"Sat"};
-  static constexpr const char16_t* kMonths[] = {u"Jan", u"Feb", u"Mar", u"Apr", u"May", u"Jun",
-                                                u"Jul", u"Aug", u"Sep", u"Oct", u"Nov", u"Dec"};
-  const platform::SystemTime t = platform::CurrentSystemTime();
-  return FormatString(u"%s %02d %s %04d %02d:%02d:%02d GMT", kDays[t.dayOfWeek % 7],
-                      static_cast<int>(t.day), kMonths[(t.month + 11) % 12],
-                      static_cast<int>(t.year), static_cast<int>(t.hour),
-                      static_cast<int>(t.minute), static_cast<int>(t.second));
-}
 
 // One node's start tag up to (not including) the closing of its attribute list.
 void WriteOutlineAttributes(OutlineOutput& out, ChannelNode* node) {
@@ -141,7 +129,8 @@ platform::DeviceError WriteOutlinesTo(OutlineOutput& out, ChannelNode* first, bo
 // The whole document. The caller holds the root's lock.
 platform::DeviceError WriteDocument(OutlineOutput& out, ChannelNode* root, bool exporting) {
   // The list keeps the date of its first save from then on.
-  if (!root->dateCreated) root->dateCreated = DateCreatedNow();
+  // Fixed at the first save, in the list's own form: "Tue 21 Oct 2008 18:28:26 GMT".
+  if (!root->dateCreated) root->dateCreated = formatRfc822Date(platform::CurrentFileTime());
   out.Bytes(
       "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
       "<opml version=\"1.0\">\n"
