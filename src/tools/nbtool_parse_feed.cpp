@@ -9,10 +9,10 @@
 #include "feeds/dates.h"
 #include "feeds/encodings.h"
 #include "feeds/feed_parser.h"
-#include "platform/code_pages.h"
 #include "platform/utf.h"
 #include "shared/text.h"
 #include "tools/nbtool.h"
+#include "tools/nbtool_feed_input.h"
 
 namespace {
 
@@ -118,41 +118,9 @@ void PrintList(const nubrel::ItemList& list) {
   json.EndLine();
 }
 
-// "--codepage N" takes a code page of the charset table or one the device can convert.
-bool ParseCodePage(const std::string& text, int32_t& codePage) {
-  int64_t value = 0;
-  if (!nubrel::ParseInteger(platform::FromUtf8(text), value)) return false;
-  if (value < 0 || value > 65535) return false;
-  bool known = nubrel::nameOfCodePage(static_cast<int32_t>(value)) != nullptr ||
-               platform::IsValidCodePage(static_cast<uint32_t>(value));
-  if (!known) return false;
-  codePage = static_cast<int32_t>(value);
-  return true;
-}
-
 int RunParseFeed(const std::vector<std::string>& args) {
-  std::string path;
-  int32_t codePage = nubrel::kCodePageUtf8;
-  for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--codepage") {
-      if (i + 1 >= args.size()) return nbtool::Usage(kCommand);
-      if (!ParseCodePage(args[++i], codePage)) {
-        return nbtool::Fail(kCommand, "unknown code page: " + args[i]);
-      }
-    } else if (path.empty() && !args[i].empty() && args[i][0] != '-') {
-      path = args[i];
-    } else {
-      return nbtool::Usage(kCommand);
-    }
-  }
-  if (path.empty()) return nbtool::Usage(kCommand);
-  std::string bytes;
-  std::string error;
-  if (!nbtool::ReadHostFile(path, bytes, error)) return nbtool::Fail(kCommand, error);
-  std::u16string errorText;
-  std::unique_ptr<nubrel::ItemList> list =
-      nubrel::parseFeed(nullptr, bytes, codePage, true, &errorText);
-  if (!list) return nbtool::Fail(kCommand, path + ": " + platform::ToUtf8(errorText));
+  std::unique_ptr<nubrel::ItemList> list;
+  if (int exitCode = nbtool::ParseFeedArguments(kCommand, args, list); exitCode >= 0) return exitCode;
   PrintList(*list);
   return 0;
 }
