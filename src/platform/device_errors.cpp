@@ -85,6 +85,21 @@ std::u16string SystemErrorText(DeviceError error) {
     case kErrorUnsupportedType: text = "Data of this type is not supported."; break;
     case kErrorNotSameDevice: text = "The system cannot move the file to a different disk drive."; break;
     case kErrorDirectory: text = "The directory name is invalid."; break;
+    case kErrorOperationAborted:
+      text = "The I/O operation has been aborted because of either a thread exit or an "
+             "application request.";
+      break;
+    case kErrorInternetTimeout: text = "The operation timed out."; break;
+    case kErrorInternetInvalidUrl: text = "The URL is invalid."; break;
+    case kErrorInternetUnrecognizedScheme: text = "The URL does not use a recognized protocol."; break;
+    case kErrorInternetNameNotResolved: text = "The server name or address could not be resolved."; break;
+    case kErrorInternetConnectionClosed: text = "The connection with the server was closed."; break;
+    case kErrorInternetCannotConnect: text = "A connection with the server could not be established."; break;
+    case kErrorInternetConnectionReset: text = "The connection with the server was reset."; break;
+    case kErrorInternetInvalidServerResponse: text = "The server response could not be parsed."; break;
+    case kErrorInternetRedirectFailed: text = "The redirection failed."; break;
+    case kErrorInternetSecurityChannel: text = "An error occurred in the secure channel support."; break;
+    case kErrorInternetSecureFailure: text = "The server's certificate could not be verified."; break;
     default: break;
   }
   if (text) return FromUtf8(text);

@@ -55,6 +55,20 @@ inline constexpr DeviceError kErrorUnsupportedType = 1630;
 inline constexpr DeviceError kErrorNotSameDevice = 17;
 // A folder operation on something that is not a folder.
 inline constexpr DeviceError kErrorDirectory = 267;
+// A transfer the caller ended through its abort test (the reader shows it as "Aborted by user").
+inline constexpr DeviceError kErrorOperationAborted = 995;
+// HTTP transfers: the device's Internet error numbers.
+inline constexpr DeviceError kErrorInternetTimeout = 12002;
+inline constexpr DeviceError kErrorInternetInvalidUrl = 12005;
+inline constexpr DeviceError kErrorInternetUnrecognizedScheme = 12006;
+inline constexpr DeviceError kErrorInternetNameNotResolved = 12007;
+inline constexpr DeviceError kErrorInternetConnectionClosed = 12017;
+inline constexpr DeviceError kErrorInternetCannotConnect = 12029;
+inline constexpr DeviceError kErrorInternetConnectionReset = 12031;
+inline constexpr DeviceError kErrorInternetInvalidServerResponse = 12152;
+inline constexpr DeviceError kErrorInternetRedirectFailed = 12156;
+inline constexpr DeviceError kErrorInternetSecurityChannel = 12157;
+inline constexpr DeviceError kErrorInternetSecureFailure = 12175;
 
 // The host errno that a failed system call left, as the device's error number.
 DeviceError DeviceErrorFromErrno(int err);
