@@ -75,6 +75,8 @@ TEST_F(NbtoolTest, UsageErrorsAndBadInputGetAMessageAndTheirExitCode) {
       {"parse-date " + Quote("Sun, 05 Oct 08 12:30:00 GMT"), 1, ""},
       {"read-opml " + Quote(notXml), 1, "Unable to parse OPML"},
       {"scan-html " + Quote(root_ + "/missing.html"), 1, "missing.html"},
+      {"fetch", 2, "usage: nbtool fetch"},
+      {"fetch http://127.0.0.1:1/feed", 1, "\"result\":12029"},  // nothing listens on port 1
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.args);
