@@ -830,8 +830,7 @@ DeviceError RegistryReadText(const RegistryKey& key, std::u16string_view name,
   return kErrorSuccess;
 }
 
-DeviceError RegistryWriteText(const RegistryKey& key, std::u16string_view name,
-                              std::u16string_view text) {
+std::vector<uint8_t> RegistryTextBytes(std::u16string_view text) {
   std::vector<uint8_t> bytes;
   bytes.reserve(text.size() * 2 + 2);
   for (char16_t c : text) {
@@ -840,6 +839,12 @@ DeviceError RegistryWriteText(const RegistryKey& key, std::u16string_view name,
   }
   bytes.push_back(0);
   bytes.push_back(0);
+  return bytes;
+}
+
+DeviceError RegistryWriteText(const RegistryKey& key, std::u16string_view name,
+                              std::u16string_view text) {
+  const std::vector<uint8_t> bytes = RegistryTextBytes(text);
   return RegistrySetValue(key, name, kRegistryTypeText, bytes.data(), bytes.size());
 }
 

@@ -136,6 +136,8 @@ DeviceError RegistryWriteDword(const RegistryKey& key, std::u16string_view name,
 // character (a value stored without one is taken whole). 87 when maxChars is 0.
 DeviceError RegistryReadText(const RegistryKey& key, std::u16string_view name,
                              std::u16string& text, size_t maxChars);
+// A text as the registry stores it: UTF-16LE with its terminating zero.
+std::vector<uint8_t> RegistryTextBytes(std::u16string_view text);
 // Writes a text value (type 1) with its terminating zero.
 DeviceError RegistryWriteText(const RegistryKey& key, std::u16string_view name,
                               std::u16string_view text);

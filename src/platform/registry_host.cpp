@@ -70,17 +70,6 @@ auto WithMimeTable(F&& look) {
   return look(static_cast<const HostMimeTable&>(g_mime));
 }
 
-std::vector<uint8_t> TextBytes(std::u16string_view text) {
-  std::vector<uint8_t> bytes;
-  bytes.reserve(text.size() * 2 + 2);
-  for (char16_t c : text) {
-    bytes.push_back(static_cast<uint8_t>(c & 0xFF));
-    bytes.push_back(static_cast<uint8_t>(c >> 8));
-  }
-  bytes.push_back(0);
-  bytes.push_back(0);
-  return bytes;
-}
 
 std::vector<uint8_t> DwordBytes(uint32_t value) {
   return {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
@@ -132,12 +121,12 @@ bool LookUpMimeKey(const HostMimeTable& table, const std::vector<std::u16string>
       IsPrefixOf({path.begin(), path.end() - 1}, kContentTypePath)) {
     auto it = table.extensionOfType.find(path.back());
     if (it == table.extensionOfType.end()) return false;
-    if (values) values->push_back({u"Extension", kRegistryTypeText, TextBytes(u"." + it->second)});
+    if (values) values->push_back({u"Extension", kRegistryTypeText, RegistryTextBytes(u"." + it->second)});
     return true;
   }
   if (path.size() == 1) {
     if (std::u16string ext = ExtensionOfKey(table, path[0]); !ext.empty()) {
-      if (values) values->push_back({u"", kRegistryTypeText, TextBytes(ext + std::u16string(kFileTypeSuffix))});
+      if (values) values->push_back({u"", kRegistryTypeText, RegistryTextBytes(ext + std::u16string(kFileTypeSuffix))});
       return true;
     }
   }
@@ -146,7 +135,7 @@ bool LookUpMimeKey(const HostMimeTable& table, const std::vector<std::u16string>
   if (rest.empty()) return true;
   if (!IsPrefixOf(rest, kCommandPath)) return false;
   if (rest.size() == kCommandPath.size() && values) {
-    values->push_back({u"", kRegistryTypeText, TextBytes(kOpenCommand)});
+    values->push_back({u"", kRegistryTypeText, RegistryTextBytes(kOpenCommand)});
   }
   return true;
 }
