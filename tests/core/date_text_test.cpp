@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/time_fixtures.h"
+
 #include <optional>
 #include <string>
 
@@ -17,43 +19,12 @@
 namespace nubrel {
 namespace {
 
+using testsupport::Utc;
+using testsupport::ZoneScope;
+
 using platform::FileTime;
 
 std::string Show(const std::u16string& text) { return platform::ToUtf8(text); }
-
-FileTime Utc(int y, int mo, int d, int h, int mi, int s = 0, int ms = 0) {
-  platform::SystemTime st;
-  st.year = static_cast<uint16_t>(y);
-  st.month = static_cast<uint16_t>(mo);
-  st.day = static_cast<uint16_t>(d);
-  st.hour = static_cast<uint16_t>(h);
-  st.minute = static_cast<uint16_t>(mi);
-  st.second = static_cast<uint16_t>(s);
-  st.milliseconds = static_cast<uint16_t>(ms);
-  FileTime t = 0;
-  EXPECT_EQ(platform::SystemTimeToFileTime(st, t), platform::kErrorSuccess);
-  return t;
-}
-
-// Sets TZ for one test and puts the previous zone back afterwards.
-class ZoneScope {
- public:
-  explicit ZoneScope(const char* zone) {
-    if (const char* old = ::getenv("TZ")) saved_ = old;
-    ::setenv("TZ", zone, 1);
-    ::tzset();
-  }
-  ~ZoneScope() {
-    if (saved_) ::setenv("TZ", saved_->c_str(), 1);
-    else ::unsetenv("TZ");
-    ::tzset();
-  }
-  ZoneScope(const ZoneScope&) = delete;
-  ZoneScope& operator=(const ZoneScope&) = delete;
-
- private:
-  std::optional<std::string> saved_;
-};
 
 // The clock pinned at 15 March 2024 10:30:45.250 UTC, in UTC, with the C locale's pictures
 // ("MM/dd/yy", "HH:mm:ss") that the expected texts are written in.

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/time_fixtures.h"
+
 #include <chrono>
 #include <cstdio>
 #include <map>
@@ -32,43 +34,13 @@
 namespace nubrel {
 namespace {
 
+using testsupport::Utc;
+using testsupport::ZoneScope;
+
 using platform::FileTime;
 using nubrel::testing::ReadHostFile;
 using nubrel::testing::TempDevice;
 using nubrel::testing::WriteHostFile;
-
-FileTime Utc(int y, int mo, int d, int h, int mi, int s, int ms) {
-  platform::SystemTime st;
-  st.year = static_cast<uint16_t>(y);
-  st.month = static_cast<uint16_t>(mo);
-  st.day = static_cast<uint16_t>(d);
-  st.hour = static_cast<uint16_t>(h);
-  st.minute = static_cast<uint16_t>(mi);
-  st.second = static_cast<uint16_t>(s);
-  st.milliseconds = static_cast<uint16_t>(ms);
-  FileTime t = 0;
-  EXPECT_EQ(platform::SystemTimeToFileTime(st, t), platform::kErrorSuccess);
-  return t;
-}
-
-class ZoneScope {
- public:
-  explicit ZoneScope(const char* zone) {
-    if (const char* old = ::getenv("TZ")) saved_ = old;
-    ::setenv("TZ", zone, 1);
-    ::tzset();
-  }
-  ~ZoneScope() {
-    if (saved_) ::setenv("TZ", saved_->c_str(), 1);
-    else ::unsetenv("TZ");
-    ::tzset();
-  }
-  ZoneScope(const ZoneScope&) = delete;
-  ZoneScope& operator=(const ZoneScope&) = delete;
-
- private:
-  std::optional<std::string> saved_;
-};
 
 // "[0000abcd] " for the calling thread, as a reader of the log expects it.
 std::string IdHead(uint32_t id) {

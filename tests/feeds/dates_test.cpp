@@ -3,6 +3,8 @@
 #include "feeds/dates.h"
 
 #include <gtest/gtest.h>
+
+#include "support/time_fixtures.h"
 #include <stdlib.h>
 #include <time.h>
 
@@ -16,20 +18,9 @@
 namespace nubrel {
 namespace {
 
-using platform::FileTime;
+using testsupport::Utc;
 
-FileTime Utc(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
-  platform::SystemTime st;
-  st.year = static_cast<uint16_t>(y);
-  st.month = static_cast<uint16_t>(mo);
-  st.day = static_cast<uint16_t>(d);
-  st.hour = static_cast<uint16_t>(h);
-  st.minute = static_cast<uint16_t>(mi);
-  st.second = static_cast<uint16_t>(s);
-  FileTime t = 0;
-  EXPECT_EQ(platform::SystemTimeToFileTime(st, t), 0) << y << "-" << mo << "-" << d;
-  return t;
-}
+using platform::FileTime;
 
 std::string Show(FileTime t) { return ToUtf8(formatIsoDate(t)); }
 

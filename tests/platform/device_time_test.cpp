@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/time_fixtures.h"
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -15,6 +17,9 @@
 
 namespace platform {
 namespace {
+
+using testsupport::Utc;
+using testsupport::ZoneScope;
 
 SystemTime Make(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, int ms = 0) {
   SystemTime t;
@@ -142,30 +147,6 @@ TEST(DeviceTimeCalendar, AgreesWithTheHostCalendarAcrossTheWholeRange) {
 }
 
 // ---- Clock and local time ----
-
-// Sets TZ for one test and puts the previous zone back afterwards.
-class ZoneScope {
- public:
-  explicit ZoneScope(const char* zone) {
-    if (const char* old = ::getenv("TZ")) saved_ = old;
-    ::setenv("TZ", zone, 1);
-    ::tzset();
-  }
-  ~ZoneScope() {
-    if (saved_) ::setenv("TZ", saved_->c_str(), 1);
-    else ::unsetenv("TZ");
-    ::tzset();
-  }
-
- private:
-  std::optional<std::string> saved_;
-};
-
-FileTime Utc(int y, int mo, int d, int h, int mi, int s = 0) {
-  FileTime t = 0;
-  EXPECT_EQ(SystemTimeToFileTime(Make(y, mo, d, h, mi, s), t), kErrorSuccess);
-  return t;
-}
 
 TEST(DeviceTimeLocal, FollowsTheZoneAndItsSummerTimePerInstant) {
   // The named zone from the host's zone database, and the same rules written out, which every
