@@ -50,9 +50,8 @@ struct RetrievalState {
   std::atomic<bool> stopping{false};
   std::atomic<bool> closeWhenDone{false};
   std::atomic<bool> enclosureRan{false};
-  std::atomic<ChannelNode*> notifyScope{nullptr};
   // Signalled (manual) while no manager runs; waited on by WaitForRetrievalIdle.
-  platform::Event idle{platform::EventReset::kManual};
+  platform::Event idle{platform::EventReset::kManual, true};
 };
 
 RetrievalState& Retrieval();

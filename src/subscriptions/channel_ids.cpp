@@ -1,7 +1,9 @@
 // The channel id and the ChannelIdTable; see channel_ids.h.
 #include "subscriptions/channel_ids.h"
 
+#include <chrono>
 #include <new>
+#include <thread>
 
 #include "shared/crc32.h"
 
@@ -9,6 +11,8 @@ namespace nubrel {
 
 namespace {
 constexpr size_t kInitialIdCapacity = 8;
+// How often LockRegisteredNode looks again at a busy node.
+constexpr int kRegisteredLockPollMs = 5;
 }  // namespace
 
 ChannelIdTable& ChannelIds() {
@@ -75,6 +79,30 @@ ChannelNode* FindNodeById(uint32_t id) {
     if (pair.first == id) return pair.second;
   }
   return nullptr;
+}
+
+bool IsRegisteredNode(const ChannelNode* node) {
+  if (!node) return false;
+  ChannelIdTable& table = ChannelIds();
+  std::lock_guard<std::mutex> held(table.lock);
+  return table.slotOf.find(node) != table.slotOf.end();
+}
+
+ChannelNode* LockRegisteredNode(ChannelNode* node, uint32_t timeoutMs) {
+  if (!node) return nullptr;
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  ChannelIdTable& table = ChannelIds();
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> held(table.lock);
+      if (table.slotOf.find(node) == table.slotOf.end()) return nullptr;
+      // Zero wait: the holder may be DeleteNode itself, which needs the table's lock next.
+      if (node->lock.TryLockFor(0)) return node;
+    }
+    if (Clock::now() >= deadline) return nullptr;
+    std::this_thread::sleep_for(std::chrono::milliseconds(kRegisteredLockPollMs));
+  }
 }
 
 }  // namespace nubrel

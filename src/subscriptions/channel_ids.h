@@ -49,4 +49,18 @@ void UnregisterChannelId(ChannelNode* node);
 // id 0 is registered, as a fresh node is).
 ChannelNode* FindNodeById(uint32_t id);
 
+// ---- Nodes a worker let go of ----
+//
+// A worker that released a node's lock (around a transfer) cannot know whether the interface
+// thread deleted the node meanwhile; these ask the table, whose pair goes before the node does.
+
+// True while the node has its pair in the table.
+bool IsRegisteredNode(const ChannelNode* node);
+// The node's lock, taken only while the node is still registered: the test and each attempt
+// are made under the table's lock, which DeleteNode needs before it can release the node, so a
+// node that is gone is never touched. Attempts never block under the table's lock; they are
+// repeated until timeoutMs has passed. The node (locked, to be released with UnlockNode), or
+// null when it is gone or its lock stayed busy.
+ChannelNode* LockRegisteredNode(ChannelNode* node, uint32_t timeoutMs);
+
 }  // namespace nubrel
