@@ -20,6 +20,9 @@ enum RefreshMode : int32_t {
   kRefreshForced = 2,         // no interval check, no conditional request
   kRefreshLoadAlso = 3,       // load only, as 0
   kRefreshLoadOrCreate = 4,   // load only; without an item file an empty list of kind 5
+  // Refresh now whatever the interval, with the stored validators: a polite reload of every
+  // channel (nbtool refresh) that costs a 304 where nothing changed.
+  kRefreshConditionalNow = 5,
 };
 
 // The channel's ItemList after the work of `mode`, or null (no feed address, no list, or the

@@ -134,7 +134,10 @@ int32_t RunTaskWork(RetrievalTask& task) {
     case kTaskRefresh: {
       ChannelNode* channel = FindNodeById(task.channelId);
       if (!channel) return kUrlSuccess;
-      refreshChannel(channel, task.conditional ? kRefreshIfDue : kRefreshForced);
+      const int32_t mode = task.parameter != 0 ? task.parameter
+                           : task.conditional   ? kRefreshIfDue
+                                                : kRefreshForced;
+      refreshChannel(channel, mode);
       SetRefreshQueued(channel, false);
       PostToMainWindow(kMessageChannelChanged, reinterpret_cast<uintptr_t>(channel));
       return kUrlSuccess;
@@ -426,11 +429,16 @@ bool QueueSynchronize(uint32_t channelId) {
 }
 
 bool QueueRefresh(uint32_t channelId, platform::WindowHandle window, bool force) {
+  return QueueRefreshInMode(channelId, window, force ? kRefreshForced : kRefreshIfDue);
+}
+
+bool QueueRefreshInMode(uint32_t channelId, platform::WindowHandle window, int32_t mode) {
   ChannelNode* channel = FindNodeById(channelId);
   const OptionalText title = channel ? GetNodeText(channel, kNodeTitle) : std::nullopt;
   auto task = NewTask(kTaskRefresh, title ? std::u16string_view(*title) : u"", channelId);
   if (!task) return false;
-  task->conditional = !force;
+  task->conditional = mode == kRefreshIfDue;
+  if (mode != kRefreshIfDue && mode != kRefreshForced) task->parameter = mode;
   bool queued = false;
   const bool accepted = OfferTask(std::move(task), true, &queued);
   // Only a task that is really waiting marks the channel: one discarded while the queue is

@@ -77,6 +77,9 @@ bool QueueSynchronize(uint32_t channelId);
 // Kind 4 with the channel's title; sets the channel's queued mark and posts kMessageChannelChanged
 // to `window` when accepted.
 bool QueueRefresh(uint32_t channelId, platform::WindowHandle window, bool force);
+// QueueRefresh with the refresh mode given outright (channel_refresh.h's RefreshMode, one of the
+// refreshing ones), carried in the task's parameter.
+bool QueueRefreshInMode(uint32_t channelId, platform::WindowHandle window, int32_t mode);
 // Appended without filters and without starting a manager.
 bool QueueNotifyMarker(uint32_t channelOrFolderId);
 

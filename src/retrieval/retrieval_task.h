@@ -20,7 +20,7 @@ enum RetrievalTaskKind : int32_t {
   kTaskEnclosure = 1,     // label: enclosure URL; parameter: size limit in MB (negative: none)
   kTaskImage = 2,         // label: image URL
   kTaskSynchronize = 3,   // no label; send the channel's read state to its service
-  kTaskRefresh = 4,       // label: the channel's title (empty when it has none)
+  kTaskRefresh = 4,       // label: the channel's title (empty when none); parameter: 0, or a mode
   kTaskNotifyMarker = 5,  // no label; the channel or folder whose new items the run announces
 };
 
