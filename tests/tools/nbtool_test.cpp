@@ -10,6 +10,8 @@
 #include <fstream>
 #include <string>
 
+#include "support/feed_server.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -77,6 +79,8 @@ TEST_F(NbtoolTest, UsageErrorsAndBadInputGetAMessageAndTheirExitCode) {
       {"scan-html " + Quote(root_ + "/missing.html"), 1, "missing.html"},
       {"fetch", 2, "usage: nbtool fetch"},
       {"fetch http://127.0.0.1:1/feed", 1, "\"result\":12029"},  // nothing listens on port 1
+      {"refresh --bogus", 2, "usage: nbtool refresh"},
+      {"refresh", 1, "no readable subscription list"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.args);
@@ -127,6 +131,59 @@ TEST_F(NbtoolTest, ScanHtmlPrintsOneJsonLinePerHandlerCall) {
   for (char c : run.out) lines += c == '\n';
   EXPECT_GE(lines, 3u) << run.out;  // start tag, text, end tag (and the result line)
   EXPECT_NE(run.out.find("Hi & bye"), std::string::npos) << run.out;
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(NbtoolTest, RefreshUpdatesEveryChannelAndThenAsksOnlyForChanges) {
+  testsupport::FeedServer server;
+  server.Feed("/good.xml",
+              "<rss version=\"2.0\"><channel><title>Good</title>"
+              "<item><title>One</title><guid>1</guid></item>"
+              "<item><title>Two</title><guid>2</guid></item></channel></rss>",
+              "\"g1\"");
+  ASSERT_TRUE(server.Start());
+  fs::create_directories(root_ + "/My Documents/Channels");
+  WriteFile("My Documents/Channels/myChannels.opml",
+            "<?xml version=\"1.0\"?><opml version=\"1.0\"><head><title>My Channels</title></head>"
+            "<body><outline text=\"Good\" title=\"Good\" type=\"rss\" xmlUrl=\"" +
+                server.Url("/good.xml") +
+                "\"/><outline text=\"Gone\" title=\"Gone\" type=\"rss\" xmlUrl=\"" +
+                server.Url("/gone.xml") + "\"/></body></opml>");
+
+  ToolRun cold = RunTool(root_, "refresh");
+  ASSERT_EQ(cold.exitCode, 0) << cold.out;
+  EXPECT_NE(cold.out.find("{\"title\":\"Good\",\"url\":\"" + server.Url("/good.xml") +
+                          "\",\"result\":\"updated\",\"status\":\"Success\",\"items\":2,"
+                          "\"newItems\":2}"),
+            std::string::npos)
+      << cold.out;
+  EXPECT_NE(cold.out.find("\"result\":\"failed\",\"status\":\"Unable to retrieve RSS feed "),
+            std::string::npos)
+      << cold.out;
+  EXPECT_NE(cold.out.find("\"summary\":{\"channels\":2,\"updated\":1,\"unchanged\":0,"
+                          "\"failed\":1,\"skipped\":0,\"items\":2,\"newItems\":2,"),
+            std::string::npos)
+      << cold.out;
+
+  // The second run starts from the files the first one saved.
+  ToolRun warm = RunTool(root_, "refresh");
+  ASSERT_EQ(warm.exitCode, 0) << warm.out;
+  EXPECT_EQ(server.Header("/good.xml", "If-None-Match"), "\"g1\"");
+  EXPECT_NE(warm.out.find("\"result\":\"unchanged\",\"status\":\"Success. No changes.\","
+                          "\"items\":2,\"newItems\":0}"),
+            std::string::npos)
+      << warm.out;
+
+  ToolRun due = RunTool(root_, "refresh --if-due");
+  ASSERT_EQ(due.exitCode, 0) << due.out;
+  EXPECT_NE(due.out.find("\"title\":\"Good\",\"url\":\"" + server.Url("/good.xml") +
+                         "\",\"result\":\"skipped\""),
+            std::string::npos)
+      << due.out;
+  EXPECT_EQ(server.Hits("/good.xml"), 2);  // the interval had not passed: nothing was asked
 }
 
 }  // namespace
