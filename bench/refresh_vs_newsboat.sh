@@ -150,13 +150,14 @@ check() {
   fi
 }
 echo
-check "nubrel cold: channels that got $items new items" \
-  "$(grep -c "\"newItems\":$items[,}]" "$work/nubrel-cold.out" || true)" "$feeds"
+check "nubrel cold: channels updated with $items items" \
+  "$(grep -c "\"result\":\"updated\".*\"items\":$items," "$work/nubrel-cold.out" || true)" "$feeds"
 check "nubrel warm: channels with \"Success. No changes.\"" \
   "$(grep -c '"Success\. No changes\."' "$work/nubrel-warm.out" || true)" "$feeds"
 check "nubrel cold: full answers" "${answers[nubrel-cold]% *}" "$feeds"
 check "nubrel warm: 304 answers" "${answers[nubrel-warm]#* }" "$feeds"
 check "newsboat run 1: full answers" "${answers[newsboat-1]% *}" "$feeds"
 check "newsboat run 3: 304 answers" "${answers[newsboat-3]#* }" "$feeds"
-echo "nubrel summary: $(tail -n1 "$work/nubrel-warm.out")"
+echo "nubrel cold summary: $(tail -n1 "$work/nubrel-cold.out")"
+echo "nubrel warm summary: $(tail -n1 "$work/nubrel-warm.out")"
 exit "$failed"

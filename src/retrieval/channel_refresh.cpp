@@ -109,6 +109,7 @@ void LoadStoredItems(ChannelNode* channel, int32_t mode) {
 // Unlike IsUpdateDue (the interface's question before a refresh), a last success that does not
 // parse leaves the channel due: only a readable time can show that the interval has not passed.
 bool IsRefreshDue(ChannelNode* channel, int32_t mode) {
+  if (mode == kRefreshConditionalNow) return true;  // asked for outright, interval or not
   const int32_t configured = GetUpdateInterval(channel);
   const bool due = configured != 0 || mode == kRefreshForced;
   if (mode != kRefreshIfDue) return due;
@@ -403,7 +404,7 @@ ItemList* refreshChannel(ChannelNode* channel, int32_t mode) {
     return nullptr;
   }
   LoadStoredItems(channel, mode);
-  if (mode == kRefreshIfDue || mode == kRefreshForced) {
+  if (mode == kRefreshIfDue || mode == kRefreshForced || mode == kRefreshConditionalNow) {
     const bool kept = RefreshLocked(channel, mode);
     Trace("RETRIEVE: channel completed");
     if (!kept) return nullptr;  // deleted meanwhile: its lock and list went with it

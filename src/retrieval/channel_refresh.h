@@ -25,10 +25,11 @@ enum RefreshMode : int32_t {
   kRefreshConditionalNow = 5,
 };
 
-// The channel's ItemList after the work of `mode`, or null (no feed address, no list, or the
-// channel's lock could not be had). Takes the channel's lock and releases it before returning;
-// releases it around the transfer and the parse. Refresh modes run on a retrieval worker; load
-// modes on any thread.
+// The channel's ItemList after the work of `mode`, or null (no feed address, no list, the
+// channel's lock could not be had, or the channel was deleted, or its lock kept busy, while the
+// lock was released: the node must then not be touched, it may be gone). Takes the channel's lock
+// and releases it before returning; releases it around the transfer and the parse. Refresh modes
+// run on a retrieval worker; load modes on any thread.
 ItemList* refreshChannel(ChannelNode* channel, int32_t mode);
 
 // GET with the channel's user and password; the feed address, or for a service subscription the
@@ -36,7 +37,8 @@ ItemList* refreshChannel(ChannelNode* channel, int32_t mode);
 UrlRequest buildChannelRequest(ChannelNode* channel, bool forced);
 
 // The pass over the channel's items after a merge: trace lines, counts, item images, web pages
-// and enclosures queued for off-line copies, old enclosure files deleted. Caller holds the lock.
+// and enclosures queued for off-line copies, old enclosure files deleted. An enclosure turns
+// pending only when the queue took its task. Caller holds the lock.
 void processItems(ChannelNode* channel);
 
 // "\My Documents\" + the title with each of "\"*/\\<>?|.:" as "_" + ".log": where the document

@@ -61,13 +61,18 @@ void PostProgress(int slot, int32_t percent) {
   }
 }
 
-// A refresh that will not run any more: the channel's row must stop showing it as queued.
+// The channel's refresh is over (or will not run): its row stops showing it as queued. The
+// interface may have deleted the channel meanwhile, so it is locked only while still registered.
+void ClearRefreshMark(ChannelNode* channel) {
+  ChannelNode* held = channel ? LockRegisteredNode(channel, NodeLockTimeout()) : nullptr;
+  if (!held) return;
+  held->refreshQueued = false;
+  UnlockNode(held);
+  PostToMainWindow(kMessageChannelChanged, reinterpret_cast<uintptr_t>(channel));
+}
+
 void DropRefreshMark(const RetrievalTask& task) {
-  if (task.kind != kTaskRefresh) return;
-  if (ChannelNode* channel = FindNodeById(task.channelId)) {
-    SetRefreshQueued(channel, false);
-    PostToMainWindow(kMessageChannelChanged, reinterpret_cast<uintptr_t>(channel));
-  }
+  if (task.kind == kTaskRefresh) ClearRefreshMark(FindNodeById(task.channelId));
 }
 
 bool RejectedLabel(const RetrievalTask& task) {
@@ -138,8 +143,7 @@ int32_t RunTaskWork(RetrievalTask& task) {
                            : task.conditional   ? kRefreshIfDue
                                                 : kRefreshForced;
       refreshChannel(channel, mode);
-      SetRefreshQueued(channel, false);
-      PostToMainWindow(kMessageChannelChanged, reinterpret_cast<uintptr_t>(channel));
+      ClearRefreshMark(channel);
       return kUrlSuccess;
     }
     case kTaskNotifyMarker:

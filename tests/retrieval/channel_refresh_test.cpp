@@ -194,7 +194,8 @@ TEST_F(RefreshTest, DueRuleDecidesWhetherTheFeedIsFetched) {
   };
   const Row rows[] = {
       {"interval 0 never in mode 1", 0, kRefreshIfDue, std::nullopt, nullptr, false, nullptr},
-      {"interval 0 with an old success", 0, kRefreshIfDue, 100 * kFileTimeDay, nullptr, false, nullptr},
+      {"interval 0 with an old success", 0, kRefreshIfDue, 100 * kFileTimeDay, nullptr, false,
+       nullptr},
       {"interval 0 forced", 0, kRefreshForced, kFileTimeMinute, nullptr, true, nullptr},
       {"59:31 of 60 is due", 60, kRefreshIfDue, 59 * kFileTimeMinute + 31 * kSecond, nullptr,
        true, nullptr},
@@ -203,9 +204,12 @@ TEST_F(RefreshTest, DueRuleDecidesWhetherTheFeedIsFetched) {
       {"forced ignores the interval", 60, kRefreshForced, kSecond, nullptr, true, nullptr},
       {"no last success", 60, kRefreshIfDue, std::nullopt, nullptr, true, nullptr},
       {"feed daily, 2 hours", -1, kRefreshIfDue, 120 * kFileTimeMinute, "daily", false, nullptr},
-      {"feed daily, 25 hours", -1, kRefreshIfDue, 25 * 60 * kFileTimeMinute, "daily", true, nullptr},
-      {"no feed period: 60, 61 minutes", -1, kRefreshIfDue, 61 * kFileTimeMinute, "", true, nullptr},
-      {"no feed period: 60, 59 minutes", -1, kRefreshIfDue, 59 * kFileTimeMinute, "", false, nullptr},
+      {"feed daily, 25 hours", -1, kRefreshIfDue, 25 * 60 * kFileTimeMinute, "daily", true,
+       nullptr},
+      {"no feed period: 60, 61 minutes", -1, kRefreshIfDue, 61 * kFileTimeMinute, "", true,
+       nullptr},
+      {"no feed period: 60, 59 minutes", -1, kRefreshIfDue, 59 * kFileTimeMinute, "", false,
+       nullptr},
       {"no list: 60, 59 minutes", -1, kRefreshIfDue, 59 * kFileTimeMinute, nullptr, false, nullptr},
       {"unparseable last success", 60, kRefreshIfDue, std::nullopt, nullptr, true,
        u"last Tuesday"},
@@ -580,6 +584,44 @@ TEST_F(RefreshTest, ChannelDeletedDuringItsTransferIsLeftAlone) {
   EXPECT_EQ(platform::LiveConnectionCount(), 0u);
 }
 
+TEST_F(RefreshTest, RelockingAsksTheIdTableFirst) {
+  ChannelNode* channel = FeedChannel("/x");
+  ASSERT_TRUE(IsRegisteredNode(channel));
+  ASSERT_EQ(LockRegisteredNode(channel, 0), channel);
+  UnlockNode(channel);
+
+  // Busy on another thread: null once the time is up, the node untouched.
+  std::mutex lock;
+  std::condition_variable changed;
+  bool held = false;
+  bool release = false;
+  std::thread holder([&] {
+    NodeLockGuard guard(channel);
+    std::unique_lock<std::mutex> hold(lock);
+    held = true;
+    changed.notify_all();
+    changed.wait(hold, [&] { return release; });
+  });
+  {
+    std::unique_lock<std::mutex> hold(lock);
+    changed.wait(hold, [&] { return held; });
+  }
+  EXPECT_EQ(LockRegisteredNode(channel, 50), nullptr);
+  {
+    std::lock_guard<std::mutex> hold(lock);
+    release = true;
+  }
+  changed.notify_all();
+  holder.join();
+
+  // Out of the table: never locked.
+  UnregisterChannelId(channel);
+  EXPECT_FALSE(IsRegisteredNode(channel));
+  EXPECT_EQ(LockRegisteredNode(channel, 50), nullptr);
+  EXPECT_FALSE(IsRegisteredNode(nullptr));
+  RegisterChannelId(channel);  // FreeTree expects its pair
+}
+
 // ---- Service subscriptions ----
 
 TEST_F(RefreshTest, ServiceSubscriptionsUseTheServiceAddressAndNewsGatorUploadsFirst) {
@@ -705,7 +747,8 @@ class ProcessItemsTest : public RefreshTest {
     EnsureFileBase(channel);
     std::vector<Entry> entries;
     for (size_t i = 0; i < states.size(); ++i) {
-      Entry e("e" + std::to_string(i), platform::ToUtf8(formatRfc822Date(newest - i * kFileTimeDay)));
+      Entry e("e" + std::to_string(i),
+              platform::ToUtf8(formatRfc822Date(newest - i * kFileTimeDay)));
       e.extra = "<enclosure url=\"http://127.0.0.1:1/" + platform::ToUtf8(title) + "/show" +
                 std::to_string(i) +
                 ".mp3\" length=\"10\" type=\"audio/mpeg\"/>";
@@ -857,7 +900,8 @@ TEST_F(ProcessItemsTest, PagesAndImagesAreQueuedAsTheSettingsAllow) {
     ASSERT_TRUE(SetCacheOptions(row.cacheOptions, false));
     ASSERT_TRUE(SetCacheItemImage(row.cacheImages, false));
     ChannelNode* channel =
-        Channel(root_, u"Pages " + platform::FromUtf8(std::to_string(n++)), u"http://127.0.0.1:1/f");
+        Channel(root_, u"Pages " + platform::FromUtf8(std::to_string(n++)),
+                u"http://127.0.0.1:1/f");
     EnsureFileBase(channel);
     std::unique_ptr<ItemList> list = parseFeed(nullptr, doc, 65001, true);
     ASSERT_NE(list, nullptr);

@@ -20,6 +20,7 @@
 #include "platform/files.h"
 #include "platform/utf.h"
 #include "shared/temp_device.h"
+#include "support/zlib_gzip.h"
 
 namespace nubrel {
 namespace {
@@ -27,19 +28,7 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-std::string Gzip(const std::string& data) {
-  z_stream stream{};
-  EXPECT_EQ(deflateInit2(&stream, 9, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY), Z_OK);
-  std::string out(deflateBound(&stream, data.size()) + 32, '\0');
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  stream.avail_in = static_cast<uInt>(data.size());
-  stream.next_out = reinterpret_cast<Bytef*>(out.data());
-  stream.avail_out = static_cast<uInt>(out.size());
-  EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
-  out.resize(stream.total_out);
-  deflateEnd(&stream);
-  return out;
-}
+std::string Gzip(const std::string& data) { return testsupport::ZlibGzip(data); }
 
 std::string FeedText(size_t size) {
   std::string text;
