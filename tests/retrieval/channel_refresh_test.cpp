@@ -6,7 +6,6 @@
 #include "retrieval/channel_refresh.h"
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -31,6 +30,7 @@
 #include "platform/utf.h"
 #include "retrieval/retrieval_fixture.h"
 #include "support/feed_server.h"
+#include "support/zlib_gzip.h"
 #include "support/time_fixtures.h"
 
 namespace nubrel {
@@ -69,19 +69,7 @@ std::string Rss(const std::vector<Entry>& entries, const std::string& channelExt
   return out + "</channel></rss>\n";
 }
 
-std::string Gzip(const std::string& data) {
-  z_stream stream{};
-  EXPECT_EQ(deflateInit2(&stream, 9, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY), Z_OK);
-  std::string out(deflateBound(&stream, data.size()) + 32, '\0');
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  stream.avail_in = static_cast<uInt>(data.size());
-  stream.next_out = reinterpret_cast<Bytef*>(out.data());
-  stream.avail_out = static_cast<uInt>(out.size());
-  EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
-  out.resize(stream.total_out);
-  deflateEnd(&stream);
-  return out;
-}
+std::string Gzip(const std::string& data) { return testsupport::ZlibGzip(data); }
 
 FeedItem* ByGuid(ItemList* list, const std::u16string& id) {
   for (FeedItem* item = list ? list->first : nullptr; item; item = item->next) {

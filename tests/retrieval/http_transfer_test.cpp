@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <zlib.h>
 
 #include <atomic>
 #include <chrono>
