@@ -398,7 +398,8 @@ void ProcessItem(ProcessContext& context, FeedItem* item) {
 // ---- Entry points ----
 
 ItemList* refreshChannel(ChannelNode* channel, int32_t mode) {
-  if (!LockNode(channel)) return nullptr;
+  // A worker finds its channel by id before it gets here; the interface may delete it between.
+  if (!channel || !LockRegisteredNode(channel, NodeLockTimeout())) return nullptr;
   if (!HasFeedUrl(channel)) {
     UnlockNode(channel);
     return nullptr;

@@ -159,7 +159,23 @@ int32_t RunTaskWork(RetrievalTask& task) {
 // a failure around it is dropped and the worker goes on.
 void RunOneTask(int slot, std::unique_ptr<RetrievalTask> task) {
   RetrievalState& state = Retrieval();
+  // However the cycle ends, the slot is emptied, the dialog told and the task counted as done
+  // exactly once, so the manager never waits for a task that is gone.
+  struct SlotGuard {
+    RetrievalState& state;
+    int slot;
+    ~SlotGuard() {
+      {
+        std::lock_guard<std::mutex> hold(state.slotLock);
+        state.running[static_cast<size_t>(slot)] = nullptr;
+      }
+      PostProgress(slot, 0);
+      platform::AtomicDecrement(state.runningCount);
+      platform::SetEvent(state.workDone);
+    }
+  };
   platform::AtomicIncrement(state.runningCount);
+  SlotGuard guard{state, slot};
   {
     std::lock_guard<std::mutex> hold(state.slotLock);
     state.running[static_cast<size_t>(slot)] = task.get();
@@ -179,47 +195,48 @@ void RunOneTask(int slot, std::unique_ptr<RetrievalTask> task) {
       DropRefreshMark(*task);
     } catch (...) {
     }
-  } else {
-    currentTask = task.get();
-    try {
-      task->result = RunTaskWork(*task);
-    } catch (...) {
-      task->result = kUrlTaskFault;
-    }
-    currentTask = nullptr;
-    try {
-      if (task->result == kUrlSuccess &&
-          (task->kind == kTaskWebPage || task->kind == kTaskEnclosure)) {
-        if (ChannelNode* channel = FindNodeById(task->channelId)) ResetCachedCounts(channel);
+    return;
+  }
+  currentTask = task.get();
+  try {
+    task->result = RunTaskWork(*task);
+  } catch (...) {
+    task->result = kUrlTaskFault;
+  }
+  currentTask = nullptr;
+  try {
+    if (task->result == kUrlSuccess &&
+        (task->kind == kTaskWebPage || task->kind == kTaskEnclosure)) {
+      ChannelNode* channel = FindNodeById(task->channelId);
+      if (ChannelNode* held = channel ? LockRegisteredNode(channel, NodeLockTimeout()) : nullptr) {
+        ResetCachedCounts(held);
+        UnlockNode(held);
       }
-    } catch (...) {
     }
-    try {
-      releaseNetwork(connection);
-    } catch (...) {
-    }
+  } catch (...) {
   }
-
-  {
-    std::lock_guard<std::mutex> hold(state.slotLock);
-    state.running[static_cast<size_t>(slot)] = nullptr;
+  try {
+    releaseNetwork(connection);
+  } catch (...) {
   }
-  PostProgress(slot, 0);
-  task.reset();
-  platform::AtomicDecrement(state.runningCount);
-  platform::SetEvent(state.workDone);
 }
 
 void RunWorker(int slot) {
   RetrievalState& state = Retrieval();
-  while (!workersLeaving.load() && !state.stopping.load()) {
-    std::unique_ptr<RetrievalTask> task;
-    try {
-      task = TakeNextTask(state.queue, state.stop, kTakeTaskWaitMs);
-    } catch (...) {
-      continue;
+  try {
+    while (!workersLeaving.load() && !state.stopping.load()) {
+      std::unique_ptr<RetrievalTask> task;
+      try {
+        task = TakeNextTask(state.queue, state.stop, kTakeTaskWaitMs);
+      } catch (...) {
+        continue;
+      }
+      if (task) RunOneTask(slot, std::move(task));
     }
-    if (task) RunOneTask(slot, std::move(task));
+  } catch (...) {
+    // Outside every guarded step: this worker ends, the others go on with the queue.
+    // RunOneTask's slot guard has already emptied the slot and counted the task as done.
+    Trace("Cache thread exception");
   }
 }
 

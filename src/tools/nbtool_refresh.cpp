@@ -29,21 +29,26 @@ constexpr int kStringNoChanges = 2003;  // "Success. No changes."
 
 struct ChannelBefore {
   nubrel::ChannelNode* node;
-  nubrel::OptionalText lastUpdated;
+  nubrel::OptionalText lastStatus;
 };
 
+// Every refresh that is attempted leaves a status; one that is not due (or never ran) leaves
+// none. So the status is put aside while the run goes, and given back where none came.
 int CollectChannel(nubrel::ChannelNode* node, void* context, uint32_t) {
   if (nubrel::HasFeedUrl(node) && !nubrel::IsClippings(node)) {
-    static_cast<std::vector<ChannelBefore>*>(context)->push_back(
-        {node, nubrel::GetLastUpdated(node)});
+    static_cast<std::vector<ChannelBefore>*>(context)->push_back({node, nubrel::GetLastStatus(node)});
+    nubrel::SetLastStatus(node, std::nullopt);
   }
   return 1;
 }
 
 // What became of one channel: "updated", "unchanged" (a 304), "failed", or "skipped" (not due,
-// or not run at all: its last-updated time did not move).
+// or not run at all); a skipped channel gets its old status back.
 const char* Outcome(const ChannelBefore& before) {
-  if (nubrel::GetLastUpdated(before.node) == before.lastUpdated) return "skipped";
+  if (!nubrel::GetLastStatus(before.node)) {
+    nubrel::SetLastStatus(before.node, before.lastStatus);
+    return "skipped";
+  }
   if (!nubrel::IsLastStatusSuccess(before.node)) return "failed";
   const nubrel::OptionalText status = nubrel::GetLastStatus(before.node);
   return status && *status == nubrel::LoadStringText(kStringNoChanges) ? "unchanged" : "updated";
@@ -82,9 +87,6 @@ int RunRefresh(const std::vector<std::string>& args) {
   nubrel::WaitForRetrievalIdle(platform::kInfiniteWait);
   nubrel::ShutdownRetrieval();
 
-  const int saveError = nubrel::SaveAllChannels(root);
-  const platform::DeviceError listError = nubrel::SaveSubscriptionList(root);
-
   struct Totals {
     int64_t updated = 0, unchanged = 0, failed = 0, skipped = 0, items = 0, newItems = 0;
   } totals;
@@ -117,6 +119,8 @@ int RunRefresh(const std::vector<std::string>& args) {
     json.EndObject();
     json.EndLine();
   }
+  const int saveError = nubrel::SaveAllChannels(root);
+  const platform::DeviceError listError = nubrel::SaveSubscriptionList(root);
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   nbtool::JsonWriter json;
