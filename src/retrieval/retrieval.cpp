@@ -37,17 +37,6 @@ std::atomic<bool> notifyScopeSet{false};
 // The task the calling worker runs, for CurrentTaskProgress.
 thread_local RetrievalTask* currentTask = nullptr;
 
-class QueueLock {
- public:
-  explicit QueueLock(RetrievalQueue& queue) : mutex_(queue.lock) { mutex_.Lock(); }
-  ~QueueLock() { mutex_.Unlock(); }
-  QueueLock(const QueueLock&) = delete;
-  QueueLock& operator=(const QueueLock&) = delete;
-
- private:
-  platform::RecursiveMutex& mutex_;
-};
-
 void PostToNavigator(intptr_t running) {
   const platform::WindowHandle bar = CurrentRetrievalWindows().navigatorBar;
   if (bar != platform::kNoWindow) platform::PostWindowMessage(bar, kMessageRunState, 0, running);

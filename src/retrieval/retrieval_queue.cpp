@@ -9,17 +9,6 @@ namespace nubrel {
 
 namespace {
 
-class QueueLock {
- public:
-  explicit QueueLock(RetrievalQueue& queue) : mutex_(queue.lock) { mutex_.Lock(); }
-  ~QueueLock() { mutex_.Unlock(); }
-  QueueLock(const QueueLock&) = delete;
-  QueueLock& operator=(const QueueLock&) = delete;
-
- private:
-  platform::RecursiveMutex& mutex_;
-};
-
 std::unique_ptr<RetrievalTask>& Slot(RetrievalQueue& queue, int32_t position) {
   return (*queue.pages[static_cast<size_t>(position) / kQueuePageTasks])
       [static_cast<size_t>(position) % kQueuePageTasks];

@@ -57,6 +57,18 @@ struct RetrievalQueue {
   platform::RecursiveMutex lock;                            // guards pages and count
 };
 
+// Holds the queue lock for a scope (re-entrant: the operations below take it again).
+class QueueLock {
+ public:
+  explicit QueueLock(RetrievalQueue& queue) : mutex_(queue.lock) { mutex_.Lock(); }
+  ~QueueLock() { mutex_.Unlock(); }
+  QueueLock(const QueueLock&) = delete;
+  QueueLock& operator=(const QueueLock&) = delete;
+
+ private:
+  platform::RecursiveMutex& mutex_;
+};
+
 // Appends under the queue lock and sets the not-empty event. A full queue (kQueueCapacity) or a
 // page that cannot be allocated refuses the task: it is freed and false returned.
 bool AppendTask(RetrievalQueue& queue, std::unique_ptr<RetrievalTask> task);
