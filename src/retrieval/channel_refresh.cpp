@@ -206,6 +206,10 @@ void StoreOutcome(ChannelNode* channel, bool clippings, FetchResult& fetch) {
   SetLastUpdated(channel, NowText());
   if (fetch.result == kUrlNotModified) {
     finalizeStates(channel->items.get(), /*clearNew=*/true);
+    // The cleared new flags go to disk now, on this worker, as a merged list does: a crash later
+    // cannot bring them back, and the save when the reader closes has nothing left to write.
+    const std::u16string path = ItemFilePath(channel);
+    if (!path.empty()) writeItemFile(path, channel->items.get());
     SetStatusString(channel, kStringNoChanges);
     SetLastSuccess(channel, NowText());
     Trace("RETRIEVE: not modified");
