@@ -7,11 +7,12 @@
 #include "feeds/encodings.h"
 #include "feeds/feed_parser.h"
 #include "feeds/item_file.h"
+#include "feeds/item_list_internal.h"
 #include "shared/file_open.h"
 #include "subscriptions/channel_tree.h"
 
 namespace nubrel {
-namespace {
+namespace item_detail {
 
 // The whole file, or false when it cannot be opened or read to its end.
 bool ReadWholeFile(std::u16string_view path, std::string& bytes) {
@@ -36,12 +37,12 @@ bool ReadWholeFile(std::u16string_view path, std::string& bytes) {
   return true;
 }
 
-}  // namespace
+}  // namespace item_detail
 
 std::unique_ptr<ItemList> readItemFileAt(std::u16string_view path, ChannelNode* channel) {
   try {
     std::string bytes;
-    if (path.empty() || !ReadWholeFile(path, bytes)) return nullptr;
+    if (path.empty() || !item_detail::ReadWholeFile(path, bytes)) return nullptr;
     std::unique_ptr<ItemList> list = parseFeed(channel, bytes, kCodePageUtf8, false);
     if (list) finalizeStates(list.get(), false);
     return list;

@@ -16,6 +16,7 @@
 
 #include "feeds/dates.h"
 #include "feeds/item_file.h"
+#include "feeds/item_list_internal.h"
 #include "shared/buffered_file_writer.h"
 #include "shared/text.h"
 
@@ -340,13 +341,21 @@ std::string itemFileBytes(const ItemList& list) {
 platform::DeviceError writeItemFile(std::u16string_view path, ItemList* list) {
   if (!list || !list->dirty) return platform::kErrorSuccess;
   try {
+    const std::string bytes = itemFileBytes(*list);
+    // A changed list often stores as the same bytes (a refresh answered 304 clears new flags
+    // that the file does not keep apart): leaving the file alone then saves a rewrite and its
+    // syncs for every unchanged channel of an update.
+    std::string stored;
+    if (item_detail::ReadWholeFile(path, stored) && stored == bytes) {
+      list->dirty = false;
+      return platform::kErrorSuccess;
+    }
     BufferedFileWriter file;
     // Opening makes the folders of the path (never "\StorageCard" itself) and the temporary
     // file. A file that cannot be made keeps the list dirty: the next save tries again.
     platform::DeviceError error = file.Open(path);
     if (error != platform::kErrorSuccess) return error;
-    Output out(&file);
-    WriteList(out, *list);
+    file.WriteBytes(bytes);  // a failure is Close's first error
     error = file.Close();  // on any failure the previous file stays as it was
     if (error != platform::kErrorSuccess) return error;
     list->dirty = false;

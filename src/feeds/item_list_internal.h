@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 #include "feeds/item_list.h"
 
@@ -32,5 +34,9 @@ FeedItem* detachAt(ItemList* list, FeedItem** link, FeedItem* previous);
 
 // Sets every item's sequence to its position, 0 first.
 void renumber(ItemList* list);
+
+// The whole file at a device path, or false when it cannot be opened or read to its end (a file
+// that shrinks while it is read gives what was there). Item file reader and writer.
+bool ReadWholeFile(std::u16string_view path, std::string& bytes);
 
 }  // namespace nubrel::item_detail

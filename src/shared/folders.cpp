@@ -35,6 +35,16 @@ platform::DeviceError CreateOne(std::u16string_view path) {
 
 bool EnsureFolders(std::u16string_view path, platform::DeviceError* error) {
   platform::DeviceError last = platform::kErrorSuccess;
+  // The usual case, every folder already there, costs one look rather than one per level (each
+  // look walks the path from the root).
+  std::u16string_view whole = path;
+  while (!whole.empty() && whole.back() == u'\\') whole.remove_suffix(1);
+  uint32_t attributes = 0;
+  if (!whole.empty() && platform::GetFileAttributes(whole, attributes) == platform::kErrorSuccess &&
+      (attributes & platform::kFileAttributeDirectory)) {
+    if (error) *error = last;
+    return true;
+  }
   for (size_t i = 0; i < path.size(); ++i) {
     if (path[i] != u'\\' || i == 0) continue;
     const std::u16string_view prefix = path.substr(0, i);

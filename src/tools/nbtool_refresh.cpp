@@ -78,6 +78,7 @@ int RunRefresh(const std::vector<std::string>& args) {
     return nbtool::Fail(kCommand, "no readable subscription list at " + path);
   }
 
+  const auto loaded = std::chrono::steady_clock::now();
   std::vector<ChannelBefore> channels;
   nubrel::WalkTree(root, CollectChannel, nubrel::kWalkChildren | nubrel::kWalkSkipStart, &channels);
   nubrel::InitRetrieval();
@@ -86,6 +87,7 @@ int RunRefresh(const std::vector<std::string>& args) {
   }
   nubrel::WaitForRetrievalIdle(platform::kInfiniteWait);
   nubrel::ShutdownRetrieval();
+  const auto refreshed = std::chrono::steady_clock::now();
 
   struct Totals {
     int64_t updated = 0, unchanged = 0, failed = 0, skipped = 0, items = 0, newItems = 0;
@@ -121,8 +123,10 @@ int RunRefresh(const std::vector<std::string>& args) {
   }
   const int saveError = nubrel::SaveAllChannels(root);
   const platform::DeviceError listError = nubrel::SaveSubscriptionList(root);
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  const auto saved = std::chrono::steady_clock::now();
+  auto milliseconds = [](auto from, auto to) {
+    return static_cast<int64_t>(std::chrono::duration<double, std::milli>(to - from).count());
+  };
   nbtool::JsonWriter json;
   json.BeginObject();
   json.Key("summary").BeginObject();
@@ -133,7 +137,11 @@ int RunRefresh(const std::vector<std::string>& args) {
   json.Key("skipped").Number(totals.skipped);
   json.Key("items").Number(totals.items);
   json.Key("newItems").Number(totals.newItems);
-  json.Key("milliseconds").Number(static_cast<int64_t>(seconds * 1000));
+  // Where the time went: reading the list and states, the run itself, the final save.
+  json.Key("milliseconds").Number(milliseconds(started, saved));
+  json.Key("loadMilliseconds").Number(milliseconds(started, loaded));
+  json.Key("runMilliseconds").Number(milliseconds(loaded, refreshed));
+  json.Key("saveMilliseconds").Number(milliseconds(refreshed, saved));
   json.EndObject();
   json.EndObject();
   json.EndLine();

@@ -444,6 +444,24 @@ TEST_F(ItemFileTest, ACleanListWritesNothing) {
   EXPECT_EQ(writeItemFile(kPath, nullptr), 0u);
 }
 
+TEST_F(ItemFileTest, ADirtyListThatStoresAsTheSameBytesLeavesTheFileAlone) {
+  auto list = FullList(kFeedRss20);
+  ASSERT_EQ(writeItemFile(kPath, list.get()), 0u);
+  const std::string stored = FileBytes();
+  // Any write would now fail: the list must still come out clean, because nothing needed writing.
+  SetWriterFaultHookForTests([](WriterStep) -> platform::DeviceError { return platform::kErrorDiskFull; });
+  list->dirty = true;
+  EXPECT_EQ(writeItemFile(kPath, list.get()), 0u);
+  EXPECT_FALSE(list->dirty);
+  EXPECT_EQ(FileBytes(), stored);
+  // A real change is written (and here fails as the hook says, keeping the list dirty).
+  list->title = u"Changed";
+  list->dirty = true;
+  EXPECT_EQ(writeItemFile(kPath, list.get()), platform::kErrorDiskFull);
+  EXPECT_TRUE(list->dirty);
+  SetWriterFaultHookForTests(nullptr);
+}
+
 TEST_F(ItemFileTest, AFailedWriteAtAnyStepKeepsThePreviousFileAndTheDirtyFlag) {
   auto list = FullList(kFeedRss20);
   ASSERT_EQ(writeItemFile(kPath, list.get()), 0u);
