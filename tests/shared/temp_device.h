@@ -10,9 +10,11 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/device.h"
+#include "platform/utf.h"
 
 namespace nubrel::testing {
 
@@ -50,6 +52,15 @@ class TempDevice {
   std::string root() const { return base_ + "/root"; }
   // The host path of a root-relative name ("k/list.xml").
   std::string Host(const std::string& relative) const { return root() + "/" + relative; }
+  // The host path of a device path below the root ("\My Documents\x" -> <root>/My Documents/x).
+  std::string Host(std::u16string_view devicePath) const {
+    std::string path = platform::ToUtf8(devicePath);
+    for (char& c : path) {
+      if (c == '\\') c = '/';
+    }
+    while (!path.empty() && path.front() == '/') path.erase(0, 1);
+    return Host(path);
+  }
 
  private:
   std::string base_;

@@ -85,14 +85,7 @@ class TreeFixture : public ::testing::Test {
   }
 
   // The host path of a device path below the root ("\My Documents\x" -> <root>/My Documents/x).
-  std::string Host(std::u16string_view devicePath) const {
-    std::string path = platform::ToUtf8(devicePath);
-    for (char& c : path) {
-      if (c == '\\') c = '/';
-    }
-    while (!path.empty() && path.front() == '/') path.erase(0, 1);
-    return device_.Host(path);
-  }
+  std::string Host(std::u16string_view devicePath) const { return device_.Host(devicePath); }
 
   TempDevice device_;
   ChannelNode* root_ = nullptr;
