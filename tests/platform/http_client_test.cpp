@@ -605,6 +605,19 @@ TEST_F(HttpClientTest, HttpClientMapsFailuresOfBrokenServers) {
   }
 }
 
+TEST_F(HttpClientTest, HttpClientGivesUpOnHeadersThatNeverEnd) {
+  std::string reply = "HTTP/1.0 200 OK\r\n";
+  while (reply.size() < 4 * 1024 * 1024) reply += "X-Filler: " + std::string(200, 'a') + "\r\n";
+  SilentListener listener;
+  ASSERT_GT(listener.port(), 0);
+  std::thread server(AnswerOnce, listener.fd(), reply, false);
+  const Outcome outcome = Transfer(GetRequest(listener.Url()));
+  server.join();
+  EXPECT_NE(outcome.result, kErrorSuccess);
+  EXPECT_EQ(outcome.responses, 0);  // no answer is ever handed over
+  EXPECT_EQ(outcome.body, "");
+}
+
 TEST_F(HttpClientTest, HttpClientRefusesAddressesItCannotFetch) {
   const std::pair<const char*, DeviceError> rows[] = {
       {"", kErrorInvalidParameter},
