@@ -42,7 +42,7 @@
 #include "retrieval/http_transfer.h"
 #include "retrieval/retrieval.h"
 #include "retrieval/retrieval_hooks.h"
-#include "shared/buffered_file_writer.h"
+#include "retrieval/whole_file.h"
 #include "shared/folders.h"
 #include "shared/text.h"
 #include "subscriptions/channel_ids.h"
@@ -139,15 +139,13 @@ struct FetchResult {
   OptionalText etag;
 };
 
-// A copy of a document that failed to parse, for inspection. Written through the buffered
-// writer, which replaces the whole file: a shorter document leaves no tail of a longer one.
+// A copy of a document that failed to parse, for inspection. writeWholeFile replaces the whole
+// file, so a shorter document leaves no tail of a longer one.
 void WriteParseFailureLog(const OptionalText& title, std::string_view document) {
-  BufferedFileWriter writer;
-  const std::u16string path = ParseFailureLogPath(title);
-  if (writer.Open(path) != platform::kErrorSuccess) return;
-  writer.WriteBytes(document);
-  const platform::DeviceError closed = writer.Close();
-  if (closed != platform::kErrorSuccess) TraceNumber("RETRIEVE: log write failed : ", closed);
+  platform::DeviceError error = 0;
+  if (!writeWholeFile(ParseFailureLogPath(title), document.data(), document.size(), &error)) {
+    TraceNumber("RETRIEVE: log write failed : ", error);
+  }
 }
 
 // Runs with the channel's lock released: nothing here may touch the node. The parse is made for

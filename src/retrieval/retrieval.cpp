@@ -104,10 +104,12 @@ void StartManagerIfIdle() {
 // The task's own work; runs inside the worker's connection. Its failures are the task's (-900).
 int32_t RunTaskWork(RetrievalTask& task) {
   const RetrievalWork& work = CurrentRetrievalWork();
-  auto routed = [&task](const std::function<int32_t(RetrievalTask&)>& run) {
-    if (run) return run(task);
+  auto noWork = [&task] {
     TraceNumber("RETRIEVE: no work for task kind ", task.kind);
     return kUrlTaskFault;
+  };
+  auto routed = [&](const std::function<int32_t(RetrievalTask&)>& run) {
+    return run ? run(task) : noWork();
   };
   switch (task.kind) {
     case kTaskWebPage:
@@ -120,7 +122,7 @@ int32_t RunTaskWork(RetrievalTask& task) {
     case kTaskSynchronize: {
       ChannelNode* channel = FindNodeById(task.channelId);
       if (!channel) return kUrlSuccess;
-      if (!work.uploadReadChanges) return routed({});
+      if (!work.uploadReadChanges) return noWork();
       NodeLockGuard held(channel);
       if (held) work.uploadReadChanges(channel);
       return kUrlSuccess;
@@ -504,19 +506,16 @@ void CancelAll() {
   // The dropped refreshes' marks are cleared after the queue lock is released: a worker holds its
   // channel's lock while it queues images and pages, so taking channel locks under the queue
   // lock could make both wait.
-  std::vector<std::unique_ptr<RetrievalTask>> dropped;
+  std::vector<uint32_t> droppedRefreshes;
   ClearQueue(
       state.queue,
       [](RetrievalTask& task, void* context) {
-        if (task.kind != kTaskRefresh) return;
-        auto copy = std::make_unique<RetrievalTask>();
-        copy->kind = task.kind;
-        copy->channelId = task.channelId;
-        static_cast<std::vector<std::unique_ptr<RetrievalTask>>*>(context)->push_back(
-            std::move(copy));
+        if (task.kind == kTaskRefresh) {
+          static_cast<std::vector<uint32_t>*>(context)->push_back(task.channelId);
+        }
       },
-      &dropped);
-  for (const auto& task : dropped) DropRefreshMark(*task);
+      &droppedRefreshes);
+  for (uint32_t id : droppedRefreshes) ClearRefreshMark(FindNodeById(id));
   RaiseTransferAbort();
   // Polled finer than once a second so that Stop returns as soon as the workers are idle; the
   // whole wait stays bounded at 16 seconds.

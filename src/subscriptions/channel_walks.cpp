@@ -160,17 +160,17 @@ bool StopsAt(ChannelNode* node, bool unreadOnly) {
   return HasFeedUrl(node);
 }
 
-}  // namespace
-
-// Pre-order successor: into the first child, else the next sibling, else up to the parent,
-// which is tested on the way up but not entered again.
-ChannelNode* NextChannel(ChannelNode* from, bool unreadOnly) {
+// Forwards, the pre-order successor: into the first child, else the next sibling, else up to the
+// parent, which is tested on the way up but not entered again. Backwards, the mirror image: the
+// last child and the previous sibling.
+ChannelNode* StepChannel(ChannelNode* from, bool unreadOnly, bool forwards) {
   ChannelNode* node = from;
   bool comingUp = false;
   while (node) {
-    ChannelNode* step = comingUp ? nullptr : GetFirstChild(node);
+    ChannelNode* step =
+        comingUp ? nullptr : (forwards ? GetFirstChild(node) : GetLastChild(node));
     comingUp = false;
-    if (!step) step = GetNextSibling(node);
+    if (!step) step = forwards ? GetNextSibling(node) : GetPreviousSibling(node);
     if (!step) {
       step = GetParentNode(node);
       comingUp = true;
@@ -181,22 +181,14 @@ ChannelNode* NextChannel(ChannelNode* from, bool unreadOnly) {
   return nullptr;
 }
 
-// The mirror image: into the last child, else the previous sibling, else up to the parent.
+}  // namespace
+
+ChannelNode* NextChannel(ChannelNode* from, bool unreadOnly) {
+  return StepChannel(from, unreadOnly, /*forwards=*/true);
+}
+
 ChannelNode* PreviousChannel(ChannelNode* from, bool unreadOnly) {
-  ChannelNode* node = from;
-  bool comingUp = false;
-  while (node) {
-    ChannelNode* step = comingUp ? nullptr : GetLastChild(node);
-    comingUp = false;
-    if (!step) step = GetPreviousSibling(node);
-    if (!step) {
-      step = GetParentNode(node);
-      comingUp = true;
-    }
-    node = step;
-    if (node && StopsAt(node, unreadOnly)) return node;
-  }
-  return nullptr;
+  return StepChannel(from, unreadOnly, /*forwards=*/false);
 }
 
 }  // namespace nubrel
